@@ -1,0 +1,52 @@
+# What is fixed in the build: the catalog origin, the three trusted keys and the development origin.
+# The defaults are the development keys of keys/dev, so that a plain build works out of the box.
+
+function(vantry_read_dev_key var file)
+    file(READ "${CMAKE_SOURCE_DIR}/keys/dev/${file}" text)
+    string(STRIP "${text}" text)
+    set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
+vantry_read_dev_key(_dev_release release.pub)
+vantry_read_dev_key(_dev_anchor codesign-anchor.pub)
+vantry_read_dev_key(_dev_notary notary.pub)
+
+set(VANTRY_CATALOG_HOST "catalog.vantry.test" CACHE STRING "The catalog host: the one origin the launcher talks to")
+set(VANTRY_RELEASE_PUBLIC_KEY "${_dev_release}" CACHE STRING "Base64 Ed25519 release-signing public key")
+set(VANTRY_CODESIGN_ANCHOR_KEY "${_dev_anchor}" CACHE STRING "Base64 Ed25519 public key of the code-signing anchor")
+set(VANTRY_NOTARY_KEY "${_dev_notary}" CACHE STRING "Base64 Ed25519 public key of the notary")
+option(VANTRY_DEVELOPMENT_ORIGIN "Honour VANTRY_CONNECT_TO and VANTRY_EXTRA_CA in the HTTP transport" ON)
+set(VANTRY_BUILD_NUMBER "1" CACHE STRING "The launcher's own build number")
+
+foreach(key VANTRY_RELEASE_PUBLIC_KEY VANTRY_CODESIGN_ANCHOR_KEY VANTRY_NOTARY_KEY)
+    if(NOT "${${key}}" MATCHES "^[A-Za-z0-9+/]+=*$")
+        message(FATAL_ERROR "${key} is not Base64 text: '${${key}}'")
+    endif()
+    string(LENGTH "${${key}}" _len)
+    if(NOT _len EQUAL 44)
+        message(FATAL_ERROR "${key} must be the 44-character Base64 text of a 32-byte Ed25519 key")
+    endif()
+endforeach()
+if(NOT VANTRY_CATALOG_HOST MATCHES "^[a-z0-9.-]+$")
+    message(FATAL_ERROR "VANTRY_CATALOG_HOST must be a lower-case host name")
+endif()
+if(NOT VANTRY_BUILD_NUMBER MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "VANTRY_BUILD_NUMBER must be a positive integer")
+endif()
+
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+    if(VANTRY_RELEASE_PUBLIC_KEY STREQUAL _dev_release OR VANTRY_CODESIGN_ANCHOR_KEY STREQUAL _dev_anchor
+       OR VANTRY_NOTARY_KEY STREQUAL _dev_notary)
+        message(WARNING "This release build trusts a development key from keys/dev; "
+                        "a shipped launcher must be configured with the maker's own keys.")
+    endif()
+endif()
+
+if(VANTRY_DEVELOPMENT_ORIGIN)
+    set(VANTRY_DEVELOPMENT_ORIGIN_VALUE true)
+else()
+    set(VANTRY_DEVELOPMENT_ORIGIN_VALUE false)
+endif()
+
+configure_file("${CMAKE_SOURCE_DIR}/cmake/BuildConfig.h.in"
+               "${CMAKE_BINARY_DIR}/generated/vantry/BuildConfig.h" @ONLY)

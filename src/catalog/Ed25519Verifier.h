@@ -1,0 +1,49 @@
+#pragma once
+
+#include <core/Expected.h>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+namespace vantry {
+
+class VerifiedCatalogData;
+
+namespace Ed25519Verifier {
+
+enum class VerificationError {
+    malformedPublicKey,
+    malformedSignature,
+    signatureMismatch,
+};
+
+/// Checks a detached Ed25519 signature over all of `bytes`.
+///
+/// The key must be strict Base64 of 32 bytes; the signature Base64 of 64 bytes, white space
+/// allowed only around it. The only way to make VerifiedCatalogData.
+[[nodiscard]] Expected<VerifiedCatalogData, VerificationError>
+verify(QByteArray bytes, QStringView signatureBase64, QStringView publicKeyBase64);
+
+} // namespace Ed25519Verifier
+
+/// Bytes that passed Ed25519Verifier::verify, exactly as they were signed. Catalog::decode
+/// accepts nothing else, so unverified bytes cannot be decoded.
+class VerifiedCatalogData
+{
+public:
+    [[nodiscard]] const QByteArray &bytes() const { return m_bytes; }
+
+private:
+    explicit VerifiedCatalogData(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    friend Expected<VerifiedCatalogData, Ed25519Verifier::VerificationError>
+    Ed25519Verifier::verify(QByteArray, QStringView, QStringView);
+
+    QByteArray m_bytes;
+};
+
+/// SHA-256 of the bytes as 64 lower-case hexadecimal characters.
+[[nodiscard]] QString sha256(QByteArrayView bytes);
+
+} // namespace vantry

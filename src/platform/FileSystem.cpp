@@ -1,0 +1,187 @@
+#include <platform/FileSystem.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vantry::FileSystem {
+
+namespace {
+
+QByteArray nativePath(const QString &path) { return QFile::encodeName(path); }
+
+bool isDirectory(const QByteArray &path)
+{
+    struct stat info {};
+    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+Expected<void, SystemError> writeAll(int fd, QByteArrayView bytes, const QString &path)
+{
+    const char *data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return unexpected(SystemError::fromErrno(QStringLiteral("write"), path));
+        }
+        data += written;
+        left -= written;
+    }
+    return {};
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+Expected<void, SystemError> makeDirectories(const QString &path, std::optional<mode_t> mode)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QByteArray native = nativePath(absolute);
+    if (isDirectory(native))
+        return {};
+
+    // Create each missing component from the top down; a component that appears meanwhile
+    // (another process, another thread) is as good as one we made.
+    for (qsizetype slash = native.indexOf('/', 1);; slash = native.indexOf('/', slash + 1)) {
+        const QByteArray prefix = slash < 0 ? native : native.left(slash);
+        if (!prefix.isEmpty() && !isDirectory(prefix)) {
+            if (::mkdir(prefix.constData(), mode.value_or(0777)) != 0 && !(errno == EEXIST && isDirectory(prefix))) {
+                if (errno == EEXIST)
+                    errno = ENOTDIR; // something that is not a folder stands in the way
+                return unexpected(SystemError::fromErrno(QStringLiteral("mkdir"), QFile::decodeName(prefix)));
+            }
+            // mkdir applies the umask; an explicit mode is meant exactly.
+            if (mode && ::chmod(prefix.constData(), *mode) != 0)
+                return unexpected(SystemError::fromErrno(QStringLiteral("chmod"), QFile::decodeName(prefix)));
+        }
+        if (slash < 0)
+            break;
+    }
+    return {};
+}
+
+Expected<void, SystemError> setPermissions(const QString &path, mode_t mode)
+{
+    if (::chmod(nativePath(path).constData(), mode) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("chmod"), path));
+    return {};
+}
+
+Expected<mode_t, SystemError> permissions(const QString &path)
+{
+    struct stat info {};
+    if (::stat(nativePath(path).constData(), &info) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("stat"), path));
+    return info.st_mode & 07777;
+}
+
+Expected<QByteArray, SystemError> readFile(const QString &path)
+{
+    FileDescriptor fd(::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("stat"), path));
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+    }
+    QByteArray bytes;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayView bytes, mode_t mode)
+{
+    const QByteArray target = nativePath(path);
+    QByteArray temporary = target + ".XXXXXX";
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("create"), path));
+    const QString temporaryPath = QFile::decodeName(temporary);
+    auto fail = [&](const char *operation) {
+        auto error = SystemError::fromErrno(QString::fromLatin1(operation), path);
+        ::unlink(temporary.constData());
+        return unexpected(std::move(error));
+    };
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail("chmod");
+    if (auto written = writeAll(fd.get(), bytes, temporaryPath); !written) {
+        ::unlink(temporary.constData());
+        return written;
+    }
+    if (::fsync(fd.get()) != 0)
+        return fail("fsync");
+    if (::close(fd.release()) != 0)
+        return fail("close");
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return fail("rename");
+    // Make the rename itself durable.
+    const QByteArray folder = nativePath(QFileInfo(path).absolutePath());
+    FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() >= 0)
+        ::fsync(folderFd.get());
+    return {};
+}
+
+Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView bytes, mode_t mode)
+{
+    const QByteArray target = nativePath(path);
+    FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (fd.get() < 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("create"), path));
+    // The file is ours from here on: a failure takes it away again rather than leave a part.
+    auto fail = [&](const char *operation) {
+        auto error = SystemError::fromErrno(QString::fromLatin1(operation), path);
+        ::unlink(target.constData());
+        return unexpected(std::move(error));
+    };
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail("chmod");
+    if (auto written = writeAll(fd.get(), bytes, path); !written) {
+        ::unlink(target.constData());
+        return written;
+    }
+    if (::fsync(fd.get()) != 0)
+        return fail("fsync");
+    return {};
+}
+
+} // namespace vantry::FileSystem

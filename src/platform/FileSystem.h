@@ -1,0 +1,36 @@
+#pragma once
+
+#include <core/Expected.h>
+#include <platform/SystemError.h>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+
+namespace vantry::FileSystem {
+
+/// Creates `path` and any missing parents, succeeding when it is already a folder. Folders it
+/// creates get `mode`, or the process's default when none is given.
+[[nodiscard]] Expected<void, SystemError> makeDirectories(const QString &path,
+                                                          std::optional<mode_t> mode = std::nullopt);
+
+[[nodiscard]] Expected<void, SystemError> setPermissions(const QString &path, mode_t mode);
+
+/// The permission bits of `path`.
+[[nodiscard]] Expected<mode_t, SystemError> permissions(const QString &path);
+
+[[nodiscard]] Expected<QByteArray, SystemError> readFile(const QString &path);
+
+/// Replaces `path` with `bytes` so that a reader sees the old file or the new one, never a part:
+/// written beside it, flushed to disk, then renamed over it. The new file gets `mode`.
+[[nodiscard]] Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayView bytes,
+                                                              mode_t mode = 0644);
+
+/// Creates `path` with `bytes`, failing when anything already exists there.
+[[nodiscard]] Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView bytes,
+                                                       mode_t mode);
+
+} // namespace vantry::FileSystem

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+// The commands of vantry-publish. Each takes the arguments after its name and returns an exit
+// status of PublishTool.h.
+namespace vantry::Publish {
+
+int keygen(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int sign(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int checkCatalog(const QStringList &arguments, QTextStream &out, QTextStream &err);
+
+} // namespace vantry::Publish

@@ -1,0 +1,44 @@
+#include <publish/PublishTool.h>
+
+#include <publish/Commands.h>
+
+namespace vantry::Publish {
+
+namespace {
+
+const char usage[] = R"(usage: vantry-publish COMMAND [ARGUMENTS]
+
+commands:
+  keygen --out PREFIX
+      write a new Ed25519 key pair: PREFIX.key (private, mode 0600) and PREFIX.pub (Base64)
+  sign --key PREFIX.key FILE
+      print the Base64 Ed25519 signature of FILE's bytes
+  check-catalog CATALOG [--signature SIG] [--key BASE64] [--high-water N] [--json]
+      check a catalog with the launcher's own rules; exit 0 accepted, 1 refused, 2 usage
+)";
+
+} // namespace
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    if (arguments.isEmpty()) {
+        err << usage;
+        return usageError;
+    }
+    const QString command = arguments.first();
+    const QStringList rest = arguments.mid(1);
+    if (command == u"keygen")
+        return keygen(rest, out, err);
+    if (command == u"sign")
+        return sign(rest, out, err);
+    if (command == u"check-catalog")
+        return checkCatalog(rest, out, err);
+    if (command == u"help" || command == u"--help" || command == u"-h") {
+        out << usage;
+        return success;
+    }
+    err << "vantry-publish: unknown command '" << command << "'\n" << usage;
+    return usageError;
+}
+
+} // namespace vantry::Publish

@@ -1,0 +1,77 @@
+#include <catalog/HighWaterStore.h>
+#include <core/DefaultsKeys.h>
+#include <platform/FileSystem.h>
+#include <platform/Paths.h>
+#include <platform/UserDefaults.h>
+
+#include <support/TestHome.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vantry;
+
+class HighWaterStoreTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void onlyPositiveIntegersAreMarks()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        QVERIFY(FileSystem::writeFileAtomically(path, R"({
+            "asText": "12", "zero": 0, "negative": -5, "float": 12.0, "flag": true,
+            "huge": 18446744073709551615, "good": 9007199254740993 })"));
+        UserDefaults defaults(path);
+        HighWaterStore store(defaults);
+        for (const char *key : {"absent", "asText", "zero", "negative", "float", "flag", "huge"})
+            QCOMPARE(store.read(QString::fromLatin1(key)), std::int64_t(0));
+        QCOMPARE(store.read(QStringLiteral("good")), std::int64_t(9007199254740993));
+    }
+
+    void marksOnlyRise()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        UserDefaults defaults(path);
+        HighWaterStore store(defaults);
+        QSignalSpy announced(&store, &HighWaterStore::aboutToChange);
+        const QString key = DefaultsKeys::catalogVersionHighWater();
+
+        store.raise(key, 7);
+        QCOMPARE(store.read(key), std::int64_t(7));
+        QCOMPARE(announced.size(), 1);
+        QCOMPARE(announced.takeFirst().at(0).toString(), key);
+
+        store.raise(key, 7);
+        store.raise(key, 3);
+        store.raise(key, -1);
+        QCOMPARE(store.read(key), std::int64_t(7));
+        QCOMPARE(announced.size(), 0);
+
+        store.raise(key, 8);
+        QCOMPARE(announced.size(), 1);
+        UserDefaults reread(path);
+        QCOMPARE(HighWaterStore(reread).read(key), std::int64_t(8));
+
+        // A raise over a value of another type replaces it with an integer.
+        QVERIFY(defaults.setText(QStringLiteral("other"), QStringLiteral("50")));
+        store.raise(QStringLiteral("other"), 2);
+        QCOMPARE(defaults.integer(QStringLiteral("other")), std::optional<std::int64_t>(2));
+    }
+
+    void titleKeysAndTheSharedStore()
+    {
+        QCOMPARE(DefaultsKeys::titleVersionHighWater(QStringLiteral("tumbit")), u"title.versionHighWater.tumbit"_qs);
+
+        test::TestHome home;
+        // The shared store is created on first use over the standard defaults file of this home.
+        HighWaterStore::shared().raise(DefaultsKeys::titleVersionHighWater(QStringLiteral("tumbit")), 41);
+        QCOMPARE(UserDefaults(Paths::userDefaultsFile()).integer(u"title.versionHighWater.tumbit"_qs),
+                 std::optional<std::int64_t>(41));
+    }
+};
+
+QTEST_GUILESS_MAIN(HighWaterStoreTest)
+#include "HighWaterStoreTest.moc"

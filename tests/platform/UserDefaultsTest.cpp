@@ -1,0 +1,105 @@
+#include <platform/FileSystem.h>
+#include <platform/UserDefaults.h>
+
+#include <support/TestHome.h>
+
+#include <QFileInfo>
+#include <QTest>
+
+#include <limits>
+
+using namespace vantry;
+
+class UserDefaultsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void typesStayApartAcrossInstances()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("config/defaults.json"));
+        {
+            UserDefaults defaults(path);
+            QVERIFY(defaults.setInteger(QStringLiteral("count"), 12));
+            QVERIFY(defaults.setText(QStringLiteral("label"), QStringLiteral("12")));
+            QVERIFY(defaults.setBoolean(QStringLiteral("flag"), true));
+            QVERIFY(defaults.setInteger(QStringLiteral("big"), std::numeric_limits<std::int64_t>::max()));
+            QVERIFY(defaults.setInteger(QStringLiteral("low"), std::numeric_limits<std::int64_t>::min()));
+        }
+        UserDefaults reread(path);
+        QCOMPARE(reread.integer(QStringLiteral("count")), std::optional<std::int64_t>(12));
+        QCOMPARE(reread.text(QStringLiteral("count")), std::nullopt);
+        QCOMPARE(reread.text(QStringLiteral("label")), std::optional(QStringLiteral("12")));
+        QCOMPARE(reread.integer(QStringLiteral("label")), std::nullopt);
+        QCOMPARE(reread.boolean(QStringLiteral("flag")), std::optional(true));
+        QCOMPARE(reread.integer(QStringLiteral("flag")), std::nullopt);
+        QCOMPARE(reread.boolean(QStringLiteral("count")), std::nullopt);
+        QCOMPARE(reread.integer(QStringLiteral("big")), std::optional(std::numeric_limits<std::int64_t>::max()));
+        QCOMPARE(reread.integer(QStringLiteral("low")), std::optional(std::numeric_limits<std::int64_t>::min()));
+        QVERIFY(!reread.contains(QStringLiteral("absent")));
+
+        QCOMPARE(*FileSystem::permissions(path), mode_t(0600));
+        QVERIFY(reread.remove(QStringLiteral("count")));
+        QVERIFY(!UserDefaults(path).contains(QStringLiteral("count")));
+    }
+
+    void valuesWrittenByHandAreReadStrictly()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        QVERIFY(FileSystem::writeFileAtomically(
+            path, R"({"float": 3.0, "huge": 18446744073709551615, "neg": -5, "text": "7", "flag": false})"));
+        UserDefaults defaults(path);
+        QCOMPARE(defaults.integer(QStringLiteral("float")), std::nullopt);
+        QCOMPARE(defaults.integer(QStringLiteral("huge")), std::nullopt);
+        QCOMPARE(defaults.integer(QStringLiteral("neg")), std::optional<std::int64_t>(-5));
+        QCOMPARE(defaults.integer(QStringLiteral("text")), std::nullopt);
+        QCOMPARE(defaults.boolean(QStringLiteral("flag")), std::optional(false));
+    }
+
+    void aWriteKeepsWhatAnotherInstanceWrote()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        UserDefaults first(path);
+        UserDefaults second(path);
+        QVERIFY(first.setText(QStringLiteral("theme"), QStringLiteral("atrium")));
+        QVERIFY(second.setBoolean(QStringLiteral("soundEnabled"), false));
+
+        UserDefaults third(path);
+        QCOMPARE(third.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
+        QCOMPARE(third.boolean(QStringLiteral("soundEnabled")), std::optional(false));
+        QCOMPARE(second.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
+    }
+
+    void anUnreadableFileIsSetAsideNotLost()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        const QByteArray garbage = "{ not json";
+        QVERIFY(FileSystem::writeFileAtomically(path, garbage));
+
+        UserDefaults defaults(path);
+        QVERIFY(!defaults.contains(QStringLiteral("theme")));
+        QCOMPARE(*FileSystem::readFile(path), garbage); // reading changes nothing
+
+        QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
+        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
+        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+    }
+
+    void aFailedWriteStillHoldsTheValue()
+    {
+        test::TestHome home;
+        const QString blocker = home.scratch(QStringLiteral("blocker"));
+        QVERIFY(FileSystem::writeFileAtomically(blocker, "x"));
+        UserDefaults defaults(blocker + QStringLiteral("/defaults.json"));
+        const auto written = defaults.setInteger(QStringLiteral("catalog.versionHighWater"), 9);
+        QVERIFY(!written);
+        QCOMPARE(defaults.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+    }
+};
+
+QTEST_GUILESS_MAIN(UserDefaultsTest)
+#include "UserDefaultsTest.moc"

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <optional>
+#include <utility>
+
+namespace vantry::test {
+
+/// A temporary home for one test: HOME and the XDG base folders point inside a fresh temporary
+/// folder until the object is destroyed, when the previous environment comes back.
+class TestHome
+{
+public:
+    TestHome();
+    ~TestHome();
+    TestHome(const TestHome &) = delete;
+    TestHome &operator=(const TestHome &) = delete;
+
+    [[nodiscard]] bool isValid() const { return m_root.isValid(); }
+    [[nodiscard]] QString home() const;
+    /// A path inside the temporary folder but outside the home.
+    [[nodiscard]] QString scratch(const QString &name) const;
+
+private:
+    QTemporaryDir m_root;
+    QList<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
+};
+
+} // namespace vantry::test
