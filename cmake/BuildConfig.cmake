@@ -54,8 +54,10 @@ endif()
 
 if(VANTRY_DEVELOPMENT_ORIGIN)
     set(VANTRY_DEVELOPMENT_ORIGIN_VALUE true)
+    set(VANTRY_DEVELOPMENT_ORIGIN_NUMBER 1)
 else()
     set(VANTRY_DEVELOPMENT_ORIGIN_VALUE false)
+    set(VANTRY_DEVELOPMENT_ORIGIN_NUMBER 0)
 endif()
 
 configure_file("${CMAKE_SOURCE_DIR}/cmake/BuildConfig.h.in"

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,6 +159,13 @@ Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayV
     FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() >= 0)
         ::fsync(folderFd.get());
+    return {};
+}
+
+Expected<void, SystemError> moveNoReplace(const QString &from, const QString &to)
+{
+    if (::renameat2(AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("rename"), to));
     return {};
 }
 

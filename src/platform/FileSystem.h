@@ -29,6 +29,9 @@ namespace vantry::FileSystem {
 [[nodiscard]] Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayView bytes,
                                                               mode_t mode = 0644);
 
+/// Renames `from` to `to`, failing rather than replacing anything already at `to`.
+[[nodiscard]] Expected<void, SystemError> moveNoReplace(const QString &from, const QString &to);
+
 /// Creates `path` with `bytes`, failing when anything already exists there.
 [[nodiscard]] Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView bytes,
                                                        mode_t mode);

@@ -1,0 +1,78 @@
+#include <catalog/AllowlistFetch.h>
+
+#include <catalog/HostAllowlist.h>
+
+#include <QCoroNetworkReply>
+
+#include <memory>
+
+namespace vantry {
+
+namespace {
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+};
+
+} // namespace
+
+std::optional<QUrl> AllowlistFetch::redirectTarget(const QUrl &from, const QByteArray &location)
+{
+    if (location.isEmpty())
+        return std::nullopt;
+    const QString text = QString::fromUtf8(location);
+    const QUrl relative(text, QUrl::StrictMode);
+    if (!relative.isValid())
+        return std::nullopt;
+    // An absolute target is judged as written; a relative one inherits the origin it came from.
+    if (!relative.scheme().isEmpty())
+        return HostAllowlist::allowedUrl(text);
+    const QUrl target = from.resolved(relative);
+    if (!HostAllowlist::allows(target))
+        return std::nullopt;
+    return target;
+}
+
+QCoro::Task<Expected<QByteArray, AllowlistFetch::Failure>> AllowlistFetch::data(QUrl url,
+                                                                              QPointer<Cancellation> cancellation) const
+{
+    if (!HostAllowlist::allows(url))
+        co_return unexpected(Failure(FetchError::offOrigin(url)));
+
+    for (int redirects = 0;; ++redirects) {
+        std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_transport.get(url));
+        if (cancellation) {
+            if (cancellation->isCancelled())
+                HttpTransport::cancel(*reply);
+            QObject::connect(cancellation, &Cancellation::cancelled, reply.get(),
+                             [r = reply.get()] { HttpTransport::cancel(*r); });
+        }
+        co_await qCoro(reply.get()).waitForFinished();
+
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid()) {
+            if (reply->error() != QNetworkReply::NoError)
+                co_return unexpected(Failure(HttpTransport::transferError(*reply)));
+            co_return unexpected(Failure(FetchError::httpStatus(-1)));
+        }
+        const int code = status.toInt();
+        if (code >= 300 && code < 400 && reply->hasRawHeader("Location")) {
+            const auto target = redirectTarget(url, reply->rawHeader("Location"));
+            if (!target)
+                co_return unexpected(Failure(FetchError::httpStatus(code)));
+            if (redirects == maximumRedirects)
+                co_return unexpected(Failure(TransferError{QNetworkReply::TooManyRedirectsError,
+                                                           QStringLiteral("Too many redirects."), false}));
+            url = *target;
+            continue;
+        }
+        if (code != 200)
+            co_return unexpected(Failure(FetchError::httpStatus(code)));
+        // A 200 whose body broke off is a transfer failure, not a short document.
+        if (reply->error() != QNetworkReply::NoError)
+            co_return unexpected(Failure(HttpTransport::transferError(*reply)));
+        co_return reply->readAll();
+    }
+}
+
+} // namespace vantry
