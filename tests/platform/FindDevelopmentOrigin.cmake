@@ -1,0 +1,15 @@
+# Looks for the development origin's variable names in compiled objects.
+# -DOBJECTS=list -DEXPECT=absent|present
+set(found "")
+foreach(object IN LISTS OBJECTS)
+    file(STRINGS "${object}" hits REGEX "VANTRY_(CONNECT_TO|EXTRA_CA)")
+    if(hits)
+        list(APPEND found "${object}")
+    endif()
+endforeach()
+if(EXPECT STREQUAL "absent" AND found)
+    message(FATAL_ERROR "the development origin is compiled into: ${found}")
+elseif(EXPECT STREQUAL "present" AND NOT found)
+    message(FATAL_ERROR "no object holds the development origin; this check would not see it")
+endif()
+message(STATUS "development origin ${EXPECT}, as expected")
