@@ -1,0 +1,106 @@
+// Downloads 64 MiB and 512 MiB from a loopback HTTPS server (vantry-publish serve, in its own
+// process) with DownloadService, and the same files with curl, and prints throughput and this
+// process's anonymous memory.
+#include <catalog/DownloadService.h>
+#include <vantry/BuildConfig.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace vantry;
+
+namespace {
+
+// RssAnon of /proc/self/status, in KiB.
+qint64 anonymousKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+double mibPerSecond(qint64 bytes, qint64 nanoseconds) { return double(bytes) / 1048576.0 / (double(nanoseconds) / 1e9); }
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir site;
+    QTemporaryDir downloads;
+    const QList<qint64> sizes{64LL << 20, 512LL << 20};
+    for (const qint64 size : sizes) {
+        QFile file(site.filePath(QStringLiteral("image-%1.dmg").arg(size >> 20)));
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(size)) {
+            std::fprintf(stderr, "cannot make the test image\n");
+            return 1;
+        }
+    }
+
+    QProcess server;
+    server.start(QStringLiteral(VANTRY_PUBLISH_TOOL), {QStringLiteral("serve"), site.path()});
+    if (!server.waitForReadyRead(30000)) {
+        std::fprintf(stderr, "the server did not start\n");
+        return 1;
+    }
+    const auto match = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(QString::fromUtf8(server.readLine()));
+    const quint16 port = quint16(match.captured(1).toUInt());
+    const QString host = QString::fromLatin1(BuildConfig::catalogHost);
+
+    HttpTransport transport(DevelopmentOrigin{QStringLiteral("127.0.0.1"), port,
+                                              QSslCertificate::fromPath(QStringLiteral(VANTRY_DEV_CERTIFICATE))});
+    DownloadService service(transport);
+
+    std::printf("%-8s %14s %14s %7s %16s %16s\n", "size", "vantry MiB/s", "curl MiB/s", "ratio", "anon start KiB",
+                "anon peak KiB");
+    QList<qint64> peaks;
+    for (const qint64 size : sizes) {
+        const QString name = QStringLiteral("image-%1.dmg").arg(size >> 20);
+        const qint64 start = anonymousKiB();
+        qint64 peak = start;
+        QElapsedTimer timer;
+        timer.start();
+        const auto result = QCoro::waitFor(service.download(QUrl(QStringLiteral("https://%1/%2").arg(host, name)),
+                                                            downloads.path(), [&peak](double) { peak = std::max(peak, anonymousKiB()); }));
+        const qint64 vantryNs = timer.nsecsElapsed();
+        peak = std::max(peak, anonymousKiB());
+        if (!result || QFileInfo(*result).size() != size) {
+            std::fprintf(stderr, "the download of %s failed\n", qPrintable(name));
+            return 1;
+        }
+        QFile::remove(*result);
+
+        QProcess curl;
+        timer.restart();
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-sSf"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                            QStringLiteral("--cacert"), QStringLiteral(VANTRY_DEV_CERTIFICATE),
+                                            QStringLiteral("--resolve"), QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(port),
+                                            QStringLiteral("https://%1:%2/%3").arg(host).arg(port).arg(name)});
+        if (!curl.waitForFinished(600000) || curl.exitCode() != 0) {
+            std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
+            return 1;
+        }
+        const qint64 curlNs = timer.nsecsElapsed();
+
+        const double ours = mibPerSecond(size, vantryNs);
+        const double theirs = mibPerSecond(size, curlNs);
+        std::printf("%-8s %14.1f %14.1f %7.2f %16lld %16lld\n", qPrintable(QStringLiteral("%1 MiB").arg(size >> 20)),
+                    ours, theirs, ours / theirs, start, peak);
+        peaks << peak;
+    }
+    std::printf("anonymous memory growth from 64 MiB to 512 MiB: %lld KiB\n", peaks[1] - peaks[0]);
+    server.terminate();
+    server.waitForFinished(5000);
+    return 0;
+}
