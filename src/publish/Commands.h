@@ -10,6 +10,7 @@ namespace vantry::Publish {
 int keygen(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int sign(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int checkCatalog(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int checkAppcast(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int serve(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace vantry::Publish

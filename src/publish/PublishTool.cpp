@@ -15,6 +15,8 @@ commands:
       print the Base64 Ed25519 signature of FILE's bytes
   check-catalog CATALOG [--signature SIG] [--key BASE64] [--high-water N] [--json]
       check a catalog with the launcher's own rules; exit 0 accepted, 1 refused, 2 usage
+  check-appcast FEED [--json]
+      show the release the launcher would take from an appcast; exit 0 found, 1 none, 2 usage
   serve DIR [--port P] [--address A]
       serve a folder over HTTPS on loopback as the catalog host, with the development certificate
 )";
@@ -35,6 +37,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return sign(rest, out, err);
     if (command == u"check-catalog")
         return checkCatalog(rest, out, err);
+    if (command == u"check-appcast")
+        return checkAppcast(rest, out, err);
     if (command == u"serve")
         return serve(rest, out, err);
     if (command == u"help" || command == u"--help" || command == u"-h") {

@@ -86,6 +86,9 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
     });
     state->port = state->server.bind_to_any_port("127.0.0.1");
     state->thread = std::thread([state] { state->server.listen_after_bind(); });
+    // stop() before the accept loop runs would be lost, and the destructor would wait forever.
+    while (!state->server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TestServer::~TestServer()
