@@ -23,25 +23,43 @@ struct Transfer {
     QFile *file = nullptr;
     const DownloadService::Progress *progress = nullptr;
     qint64 expected = -1;
-    qint64 written = 0;
+    qint64 received = 0;
     bool accepted = false; // the answer is a 200 whose body belongs in the file
     QString writeError;
+    // Pieces arrive in tens of kilobytes; gathering them into one buffer, allocated once, makes
+    // for fewer and larger writes.
+    QByteArray buffer;
+    qsizetype pending = 0;
+    static constexpr qsizetype bufferSize = 1024 * 1024;
 
     void drain(QNetworkReply &reply)
     {
         if (!accepted)
             return;
+        if (buffer.isEmpty())
+            buffer.resize(bufferSize);
         while (reply.bytesAvailable() > 0) {
-            const QByteArray chunk = reply.read(DownloadService::readBufferSize);
-            if (file->write(chunk) != chunk.size()) {
-                writeError = file->errorString();
-                HttpTransport::cancel(reply);
+            const qint64 read = reply.read(buffer.data() + pending, buffer.size() - pending);
+            if (read <= 0)
                 return;
-            }
-            written += chunk.size();
+            pending += read;
+            received += read;
+            if (pending == buffer.size() && !flush(reply))
+                return;
             if (expected > 0 && *progress)
-                (*progress)(std::clamp(double(written) / double(expected), 0.0, 1.0));
+                (*progress)(std::clamp(double(received) / double(expected), 0.0, 1.0));
         }
+    }
+
+    bool flush(QNetworkReply &reply)
+    {
+        if (pending > 0 && file->write(buffer.constData(), pending) != pending) {
+            writeError = file->errorString();
+            HttpTransport::cancel(reply);
+            return false;
+        }
+        pending = 0;
+        return true;
     }
 };
 
@@ -90,7 +108,7 @@ QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::downlo
         QFile::remove(partialPath);
         return unexpected(Failure(std::move(error)));
     };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         co_return fail(Error::failed(file.errorString()));
 
     for (int redirects = 0;; ++redirects) {
@@ -116,6 +134,7 @@ QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::downlo
             co_return fail(Error::cancelled());
         }
         transfer.drain(*reply);
+        transfer.flush(*reply);
         m_reply.clear();
 
         if (!transfer.writeError.isEmpty())

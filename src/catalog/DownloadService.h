@@ -45,7 +45,7 @@ public:
     using Progress = std::function<void(double)>;
 
     /// How much of the body may wait in memory before the connection is paused.
-    static constexpr qint64 readBufferSize = 256 * 1024;
+    static constexpr qint64 readBufferSize = 1024 * 1024;
 
     explicit DownloadService(const HttpTransport &transport, QObject *parent = nullptr);
 

@@ -4,10 +4,14 @@
 
 #include <vantry/BuildConfig.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 
 #include <httplib.h>
+
+#include <algorithm>
+#include <memory>
 
 namespace vantry::Publish {
 
@@ -48,10 +52,30 @@ int serve(const QStringList &arguments, QTextStream &out, QTextStream &err)
         err << "vantry-publish serve: cannot use the certificate " << certificate << " with " << key << '\n';
         return usageError;
     }
-    if (!server.set_mount_point("/", folder.toLocal8Bit().toStdString())) {
-        err << "vantry-publish serve: cannot serve " << folder << '\n';
-        return usageError;
-    }
+    // Files are streamed from disk rather than read whole, so a large release image costs the
+    // server no more memory than a small one.
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    server.Get(".*", [root](const httplib::Request &request, httplib::Response &response) {
+        const QString path = QFileInfo(root + QString::fromStdString(request.path)).canonicalFilePath();
+        if (path.isEmpty() || !(path == root || path.startsWith(root + u'/')) || !QFileInfo(path).isFile()) {
+            response.status = 404;
+            response.set_content("not found", "text/plain");
+            return;
+        }
+        auto file = std::make_shared<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly)) {
+            response.status = 403;
+            return;
+        }
+        response.set_content_provider(size_t(file->size()), "application/octet-stream",
+                                      [file](size_t offset, size_t length, httplib::DataSink &sink) {
+                                          QByteArray chunk(qsizetype(std::min<size_t>(length, 256 * 1024)), Qt::Uninitialized);
+                                          if (!file->seek(qint64(offset)))
+                                              return false;
+                                          const qint64 read = file->read(chunk.data(), chunk.size());
+                                          return read > 0 && sink.write(chunk.constData(), size_t(read));
+                                      });
+    });
     const std::string host = address.toStdString();
     const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, int(port)) ? int(port) : -1);
     if (bound <= 0) {
