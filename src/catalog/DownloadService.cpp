@@ -4,70 +4,206 @@
 #include <catalog/HostAllowlist.h>
 #include <platform/FileSystem.h>
 
-#include <QCoroNetworkReply>
+#include <QCoroSignal>
 #include <QFile>
+#include <QNetworkReply>
+#include <QPointer>
 
 #include <algorithm>
-#include <memory>
 
 namespace vantry {
 
-namespace {
+/// One download on the service's own thread: follows on-origin redirects, streams a 200 body into
+/// the partial file, and moves it to its final name. Reports back through the service's thread.
+class DownloadTransfer : public QObject
+{
+public:
+    DownloadTransfer(const HttpTransport &prototype, QPointer<DownloadService> service)
+        : m_prototype(prototype), m_service(std::move(service))
+    {
+    }
 
-struct ReplyDeleter {
-    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
-};
+    void start(QUrl url, QString partialPath, QString finalPath, std::shared_ptr<std::atomic_bool> cancelled)
+    {
+        if (!m_transport)
+            m_transport = m_prototype.forThisThread();
+        m_url = std::move(url);
+        m_partialPath = std::move(partialPath);
+        m_finalPath = std::move(finalPath);
+        m_cancelled = std::move(cancelled);
+        m_redirects = 0;
+        m_file.setFileName(m_partialPath);
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            finish(unexpected(DownloadService::Error::failed(m_file.errorString())));
+            return;
+        }
+        request();
+    }
 
-// The transfer of one request into the open partial file.
-struct Transfer {
-    QFile *file = nullptr;
-    const DownloadService::Progress *progress = nullptr;
-    qint64 expected = -1;
-    qint64 received = 0;
-    bool accepted = false; // the answer is a 200 whose body belongs in the file
-    QString writeError;
-    // Pieces arrive in tens of kilobytes; gathering them into one buffer, allocated once, makes
-    // for fewer and larger writes.
-    QByteArray buffer;
-    qsizetype pending = 0;
-    static constexpr qsizetype bufferSize = 1024 * 1024;
+    void cancel()
+    {
+        if (m_reply)
+            HttpTransport::cancel(*m_reply);
+    }
+
+private:
+    void request()
+    {
+        m_reply.reset(m_transport->get(m_url));
+        m_reply->setReadBufferSize(DownloadService::readBufferSize);
+        m_accepted = false;
+        m_expected = -1;
+        m_received = 0;
+        m_pending = 0;
+        m_reportedStep = -1;
+        if (*m_cancelled)
+            HttpTransport::cancel(*m_reply);
+        QNetworkReply *reply = m_reply.get();
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+            m_accepted = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+            m_expected = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        });
+        connect(reply, &QNetworkReply::readyRead, this, [this, reply] { drain(*reply); });
+        connect(reply, &QNetworkReply::finished, this, [this, reply] { ended(*reply); });
+    }
 
     void drain(QNetworkReply &reply)
     {
-        if (!accepted)
+        if (!m_accepted || !m_writeError.isEmpty())
             return;
-        if (buffer.isEmpty())
-            buffer.resize(bufferSize);
+        // Pieces arrive in tens of kilobytes; gathering them into one buffer, allocated once,
+        // makes for fewer and larger writes.
+        if (m_buffer.isEmpty())
+            m_buffer.resize(bufferSize);
         while (reply.bytesAvailable() > 0) {
-            const qint64 read = reply.read(buffer.data() + pending, buffer.size() - pending);
+            const qint64 read = reply.read(m_buffer.data() + m_pending, m_buffer.size() - m_pending);
             if (read <= 0)
                 return;
-            pending += read;
-            received += read;
-            if (pending == buffer.size() && !flush(reply))
+            m_pending += read;
+            m_received += read;
+            if (m_pending == m_buffer.size() && !flush(reply))
                 return;
-            if (expected > 0 && *progress)
-                (*progress)(std::clamp(double(received) / double(expected), 0.0, 1.0));
+            // Reported in steps of a thousandth: the main thread needs no more.
+            const int step = m_expected > 0 ? int(std::clamp(double(m_received) / double(m_expected), 0.0, 1.0) * 1000) : -1;
+            if (step > m_reportedStep) {
+                m_reportedStep = step;
+                const double fraction = std::clamp(double(m_received) / double(m_expected), 0.0, 1.0);
+                QMetaObject::invokeMethod(m_service, [service = m_service, fraction] {
+                    if (service)
+                        service->deliverProgress(fraction);
+                }, Qt::QueuedConnection);
+            }
         }
     }
 
     bool flush(QNetworkReply &reply)
     {
-        if (pending > 0 && file->write(buffer.constData(), pending) != pending) {
-            writeError = file->errorString();
+        if (m_pending > 0 && m_file.write(m_buffer.constData(), m_pending) != m_pending) {
+            m_writeError = m_file.errorString();
             HttpTransport::cancel(reply);
             return false;
         }
-        pending = 0;
+        m_pending = 0;
         return true;
     }
+
+    void ended(QNetworkReply &reply)
+    {
+        using Error = DownloadService::Error;
+        drain(reply);
+        flush(reply);
+        if (!m_writeError.isEmpty())
+            return finish(unexpected(Error::failed(m_writeError)));
+        if (*m_cancelled)
+            return finish(unexpected(Error::cancelled()));
+
+        const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid()) {
+            if (reply.error() != QNetworkReply::NoError)
+                return finish(unexpected(Error::failed(HttpTransport::transferError(reply).description)));
+            return finish(unexpected(Error::httpStatus(-1)));
+        }
+        const int code = status.toInt();
+        if (code >= 300 && code < 400 && reply.hasRawHeader("Location")) {
+            const auto target = AllowlistFetch::redirectTarget(m_url, reply.rawHeader("Location"));
+            if (!target)
+                return finish(unexpected(Error::httpStatus(code)));
+            if (m_redirects++ == AllowlistFetch::maximumRedirects)
+                return finish(unexpected(Error::failed(QStringLiteral("Too many redirects."))));
+            m_url = *target;
+            m_reply.release()->deleteLater();
+            return request();
+        }
+        if (code != 200)
+            return finish(unexpected(Error::httpStatus(code)));
+        if (reply.error() != QNetworkReply::NoError)
+            return finish(unexpected(Error::failed(HttpTransport::transferError(reply).description)));
+
+        m_file.close();
+        if (m_file.error() != QFileDevice::NoError)
+            return finish(unexpected(Error::failed(m_file.errorString())));
+        if (auto moved = FileSystem::moveNoReplace(m_partialPath, m_finalPath); !moved)
+            return finish(unexpected(Error::failed(moved.error().describe())));
+        finish(m_finalPath);
+    }
+
+    // Every way out ends here: the partial file is gone unless it became the final file.
+    void finish(Expected<QString, DownloadService::Error> outcome)
+    {
+        if (m_reply)
+            m_reply.release()->deleteLater();
+        m_file.close();
+        if (!outcome)
+            QFile::remove(m_partialPath);
+        m_buffer.clear();
+        m_writeError.clear();
+        QMetaObject::invokeMethod(m_service, [service = m_service, outcome = std::move(outcome)]() mutable {
+            if (service)
+                service->deliverOutcome(std::move(outcome));
+        }, Qt::QueuedConnection);
+    }
+
+    struct ReplyDeleter {
+        void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+    };
+    static constexpr qsizetype bufferSize = 1024 * 1024;
+
+    const HttpTransport &m_prototype;
+    QPointer<DownloadService> m_service;
+    std::unique_ptr<HttpTransport> m_transport;
+    std::unique_ptr<QNetworkReply, ReplyDeleter> m_reply;
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+    QUrl m_url;
+    QString m_partialPath;
+    QString m_finalPath;
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_pending = 0;
+    qint64 m_expected = -1;
+    qint64 m_received = 0;
+    int m_redirects = 0;
+    int m_reportedStep = -1;
+    bool m_accepted = false;
+    QString m_writeError;
 };
 
-} // namespace
-
 DownloadService::DownloadService(const HttpTransport &transport, QObject *parent)
-    : QObject(parent), m_transport(transport)
+    : QObject(parent), m_transport(transport), m_cancelled(std::make_shared<std::atomic_bool>(false))
 {
+    m_thread.setObjectName(QStringLiteral("Downloads"));
+    m_transfer = new DownloadTransfer(m_transport, this);
+    m_transfer->moveToThread(&m_thread);
+    // The transfer, its transport and its replies are destroyed on their own thread.
+    connect(&m_thread, &QThread::finished, m_transfer, &QObject::deleteLater);
+    m_thread.start();
+}
+
+DownloadService::~DownloadService()
+{
+    m_cancelled->store(true);
+    QMetaObject::invokeMethod(m_transfer, [transfer = m_transfer] { transfer->cancel(); }, Qt::QueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
 }
 
 std::optional<QString> DownloadService::fileName(const QUrl &url)
@@ -80,9 +216,20 @@ std::optional<QString> DownloadService::fileName(const QUrl &url)
 
 void DownloadService::cancel()
 {
-    m_cancelRequested = true;
-    if (m_reply)
-        HttpTransport::cancel(*m_reply);
+    m_cancelled->store(true);
+    QMetaObject::invokeMethod(m_transfer, [transfer = m_transfer] { transfer->cancel(); }, Qt::QueuedConnection);
+}
+
+void DownloadService::deliverProgress(double fraction)
+{
+    if (m_progress)
+        m_progress(fraction);
+}
+
+void DownloadService::deliverOutcome(Expected<QString, Error> outcome)
+{
+    m_outcome = std::move(outcome);
+    Q_EMIT transferEnded();
 }
 
 QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::download(QUrl url, QString into,
@@ -99,77 +246,27 @@ QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::downlo
     const QString finalPath = into + u'/' + *name;
     const QString partialPath = finalPath + QStringLiteral(".partial");
     QFile::remove(partialPath);
-    m_cancelRequested = false;
 
+    // A fresh flag per download, so a late cancel of the previous one cannot reach this one.
+    m_cancelled = std::make_shared<std::atomic_bool>(false);
+    m_progress = std::move(progress);
+    m_outcome.reset();
     QPointer<DownloadService> self(this);
-    QFile file(partialPath);
-    auto fail = [&](Error error) {
-        file.close();
-        QFile::remove(partialPath);
-        return unexpected(Failure(std::move(error)));
-    };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        co_return fail(Error::failed(file.errorString()));
-
-    for (int redirects = 0;; ++redirects) {
-        std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_transport.get(url));
-        reply->setReadBufferSize(readBufferSize);
-        m_reply = reply.get();
-        if (m_cancelRequested)
-            HttpTransport::cancel(*reply);
-
-        Transfer transfer;
-        transfer.file = &file;
-        transfer.progress = &progress;
-        QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, reply.get(), [&transfer, r = reply.get()] {
-            transfer.accepted = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
-            transfer.expected = r->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        });
-        QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
-                         [&transfer, r = reply.get()] { transfer.drain(*r); });
-
-        co_await qCoro(reply.get()).waitForFinished();
-        if (!self) {
-            // The service went away mid-transfer; the frame's locals still clean up the file.
-            co_return fail(Error::cancelled());
-        }
-        transfer.drain(*reply);
-        transfer.flush(*reply);
-        m_reply.clear();
-
-        if (!transfer.writeError.isEmpty())
-            co_return fail(Error::failed(transfer.writeError));
-        if (m_cancelRequested)
-            co_return fail(Error::cancelled());
-
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            if (reply->error() != QNetworkReply::NoError)
-                co_return fail(Error::failed(HttpTransport::transferError(*reply).description));
-            co_return fail(Error::httpStatus(-1));
-        }
-        const int code = status.toInt();
-        if (code >= 300 && code < 400 && reply->hasRawHeader("Location")) {
-            const auto target = AllowlistFetch::redirectTarget(url, reply->rawHeader("Location"));
-            if (!target)
-                co_return fail(Error::httpStatus(code));
-            if (redirects == AllowlistFetch::maximumRedirects)
-                co_return fail(Error::failed(QStringLiteral("Too many redirects.")));
-            url = *target;
-            continue;
-        }
-        if (code != 200)
-            co_return fail(Error::httpStatus(code));
-        if (reply->error() != QNetworkReply::NoError)
-            co_return fail(Error::failed(HttpTransport::transferError(*reply).description));
-        break;
-    }
-
-    if (!file.flush() || (file.close(), file.error() != QFileDevice::NoError))
-        co_return fail(Error::failed(file.errorString()));
-    if (auto moved = FileSystem::moveNoReplace(partialPath, finalPath); !moved)
-        co_return fail(Error::failed(moved.error().describe()));
-    co_return finalPath;
+    QMetaObject::invokeMethod(m_transfer,
+                              [transfer = m_transfer, url, partialPath, finalPath, cancelled = m_cancelled] {
+                                  transfer->start(url, partialPath, finalPath, cancelled);
+                              },
+                              Qt::QueuedConnection);
+    // The outcome is posted to this thread, so it cannot arrive before the wait begins.
+    co_await qCoro(this, &DownloadService::transferEnded);
+    if (!self)
+        co_return unexpected(Failure(Error::cancelled()));
+    m_progress = {};
+    auto outcome = std::move(*m_outcome);
+    m_outcome.reset();
+    if (!outcome)
+        co_return unexpected(Failure(outcome.error()));
+    co_return std::move(*outcome);
 }
 
 } // namespace vantry

@@ -4,22 +4,28 @@
 #include <platform/HttpTransport.h>
 #include <platform/SystemError.h>
 
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <QThread>
 #include <QUrl>
 
 #include <QCoroTask>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <variant>
 
 namespace vantry {
 
+class DownloadTransfer;
+
 /// Downloads one release image at a time into a folder: streamed to "<name>.partial", moved to
 /// "<name>" only when the whole body arrived with status 200, and nothing left behind on any
-/// other way out. Off-origin URLs and redirects are refused. Main thread only.
+/// other way out. Off-origin URLs and redirects are refused.
+///
+/// The service lives on the main thread; the transfer and every write run on a thread of its
+/// own, and progress and completion come back to the main thread.
 class DownloadService : public QObject
 {
     Q_OBJECT
@@ -47,7 +53,9 @@ public:
     /// How much of the body may wait in memory before the connection is paused.
     static constexpr qint64 readBufferSize = 1024 * 1024;
 
+    /// Transfers reach the network like `transport`, through a transport of their own thread.
     explicit DownloadService(const HttpTransport &transport, QObject *parent = nullptr);
+    ~DownloadService() override;
 
     /// Downloads `url` into the folder `into`; gives the final file's path. One at a time.
     [[nodiscard]] QCoro::Task<Expected<QString, Failure>> download(QUrl url, QString into, Progress progress);
@@ -59,10 +67,21 @@ public:
     /// plain name.
     [[nodiscard]] static std::optional<QString> fileName(const QUrl &url);
 
+Q_SIGNALS:
+    /// The transfer in flight has ended (internal: wakes the waiting download).
+    void transferEnded();
+
 private:
+    friend class DownloadTransfer;
+    void deliverProgress(double fraction);
+    void deliverOutcome(Expected<QString, Error> outcome);
+
     const HttpTransport &m_transport;
-    QPointer<QNetworkReply> m_reply;
-    bool m_cancelRequested = false;
+    QThread m_thread;
+    DownloadTransfer *m_transfer = nullptr; // lives on m_thread
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+    Progress m_progress;
+    std::optional<Expected<QString, Error>> m_outcome;
 };
 
 } // namespace vantry

@@ -81,6 +81,15 @@ std::unique_ptr<HttpTransport> HttpTransport::fromEnvironment()
 #endif
 }
 
+std::unique_ptr<HttpTransport> HttpTransport::forThisThread() const
+{
+#if VANTRY_DEVELOPMENT_ORIGIN
+    return std::make_unique<HttpTransport>(m_origin);
+#else
+    return std::make_unique<HttpTransport>();
+#endif
+}
+
 QNetworkReply *HttpTransport::get(const QUrl &url) const
 {
     QNetworkRequest request(url);

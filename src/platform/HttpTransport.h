@@ -60,6 +60,10 @@ public:
     /// environment applies.
     [[nodiscard]] static std::unique_ptr<HttpTransport> fromEnvironment();
 
+    /// A new transport that reaches the same origin, for use on the calling thread: a transport,
+    /// like its replies, belongs to the thread that made it.
+    [[nodiscard]] std::unique_ptr<HttpTransport> forThisThread() const;
+
     /// Starts a GET of `url`. The reply belongs to the caller, who must delete it.
     [[nodiscard]] QNetworkReply *get(const QUrl &url) const;
 
