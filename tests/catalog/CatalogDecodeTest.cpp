@@ -78,8 +78,10 @@ private Q_SLOTS:
         QCOMPARE(decoded->catalogVersion, c.catalogVersion);
         QCOMPARE(decoded->minimumLauncherBuild, c.minimumLauncherBuild);
         QStringList ids;
-        for (const auto &entry : decoded->games)
+        for (const auto &entry : decoded->games) {
             ids << entry.id;
+            QCOMPARE(entry.released, !c.announcedIds.contains(entry.id));
+        }
         QCOMPARE(ids, c.gameIds);
         QCOMPARE(decoded->skippedEntries.size(), c.skipped.size());
         for (qsizetype i = 0; i < c.skipped.size(); ++i) {

@@ -51,8 +51,11 @@ private Q_SLOTS:
             QString::fromLatin1(raw.toBase64(QByteArray::Base64UrlEncoding)).replace(u'=', u""_qs),
             QString(),
         };
-        for (const QString &key : keys)
+        for (const QString &key : keys) {
             QCOMPARE(Ed25519Verifier::verify(m_bytes, signature, key).error(), VerificationError::malformedPublicKey);
+            // The key is judged before the signature.
+            QCOMPARE(Ed25519Verifier::verify(m_bytes, u"not base64!"_qs, key).error(), VerificationError::malformedPublicKey);
+        }
     }
 
     void malformedSignatures()

@@ -50,7 +50,11 @@ private Q_SLOTS:
         QCOMPARE(store.read(key), std::int64_t(7));
         QCOMPARE(announced.size(), 0);
 
+        // Observers are told before the write: they still read the old mark.
+        std::int64_t seenByObserver = -1;
+        connect(&store, &HighWaterStore::aboutToChange, this, [&] { seenByObserver = store.read(key); });
         store.raise(key, 8);
+        QCOMPARE(seenByObserver, std::int64_t(7));
         QCOMPARE(announced.size(), 1);
         UserDefaults reread(path);
         QCOMPARE(HighWaterStore(reread).read(key), std::int64_t(8));

@@ -27,6 +27,9 @@ private Q_SLOTS:
         row("any path, query and fragment", "https://HOST/updates/swirlo.xml?x=1#f", true);
         row("root without a slash", "https://HOST", true);
         row("encoded path", "https://HOST/a%20b", true);
+        row("query right after the host", "https://HOST?x=1", true);
+        row("fragment right after the host", "https://HOST#f", true);
+        row("non-ASCII look-alike of a letter", "https://catalog.vantry.te\u017Ft/x", false);
         row("http", "http://HOST/catalog.json", false);
         row("upper-case scheme", "HTTPS://HOST/catalog.json", false);
         row("mixed-case scheme", "Https://HOST/catalog.json", false);
@@ -55,10 +58,20 @@ private Q_SLOTS:
         QFETCH(QString, url);
         QFETCH(bool, allowed);
         QCOMPARE(HostAllowlist::allows(url), allowed);
-        // A URL the text rule refuses must never come back allowed once parsed leniently, unless
-        // parsing is what hid the difference (the scheme's case).
-        if (!allowed && !url.startsWith(u"HTTPS"_qs, Qt::CaseInsensitive))
-            QVERIFY(!HostAllowlist::allows(QUrl(url)));
+    }
+
+    void parsedURLsFollowTheSameRule()
+    {
+        QVERIFY(HostAllowlist::allows(QUrl(withHost("https://HOST/x"))));
+        for (const char *pattern : {"https://HOST:443/x", "https://HOST:8443/x", "https://maker@HOST/x", "https://:pw@HOST/x",
+                                    "https://@HOST/x", "http://HOST/x", "https://cdn.HOST/x", "https://example.com/x"})
+            QVERIFY2(!HostAllowlist::allows(QUrl(withHost(pattern))), pattern);
+        QUrl withUser(withHost("https://HOST/x"));
+        withUser.setUserName(u"maker"_qs);
+        QVERIFY(!HostAllowlist::allows(withUser));
+        QUrl withPort(withHost("https://HOST/x"));
+        withPort.setPort(443);
+        QVERIFY(!HostAllowlist::allows(withPort));
     }
 
     void hostLettersInAnyCase()

@@ -43,6 +43,12 @@ private Q_SLOTS:
         QCOMPARE(Paths::applicationSupportDirectory(), home.home() + QStringLiteral("/.local/share/Vantry"));
         QCOMPARE(Paths::userDefaultsFile(), home.home() + QStringLiteral("/.config/Vantry/defaults.json"));
 
+        // So must HOME: a relative one falls back to the account's home folder.
+        qputenv("HOME", "relative/home");
+        QVERIFY(QDir::isAbsolutePath(Paths::homeDirectory()));
+        QVERIFY(!Paths::managedGamesDirectory().startsWith(QStringLiteral("relative")));
+        qputenv("HOME", QFile::encodeName(home.home()));
+
         const QString elsewhere = home.scratch(QStringLiteral("data"));
         qputenv("XDG_DATA_HOME", elsewhere.toUtf8() + "/");
         QCOMPARE(Paths::catalogCacheDirectory(), elsewhere + QStringLiteral("/Vantry/Catalog"));

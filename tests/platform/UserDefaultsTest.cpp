@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <limits>
+#include <sys/stat.h>
 
 using namespace vantry;
 
@@ -87,6 +88,29 @@ private Q_SLOTS:
         QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
         QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
         QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+    }
+
+    void aFolderInTheWayIsSetAsideToo()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        QVERIFY(FileSystem::makeDirectories(path + QStringLiteral("/inside")));
+        UserDefaults defaults(path);
+        QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
+        QVERIFY(QFileInfo(path + QStringLiteral(".unreadable/inside")).isDir());
+        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+    }
+
+    void theFolderIsPrivate()
+    {
+        test::TestHome home;
+        const mode_t old = ::umask(022);
+        const bool written = UserDefaults(home.scratch(QStringLiteral("config/Vantry/defaults.json")))
+                                 .setInteger(QStringLiteral("n"), 1)
+                                 .has_value();
+        ::umask(old);
+        QVERIFY(written);
+        QCOMPARE(*FileSystem::permissions(home.scratch(QStringLiteral("config/Vantry"))), mode_t(0700));
     }
 
     void aFailedWriteStillHoldsTheValue()

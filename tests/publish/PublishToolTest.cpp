@@ -126,8 +126,10 @@ private Q_SLOTS:
         QCOMPARE(report.at("catalogVersion").get<std::int64_t>(), c.catalogVersion);
         QCOMPARE(report.at("minimumLauncherBuild").get<std::int64_t>(), c.minimumLauncherBuild);
         QStringList ids;
-        for (const Json &game : report.at("games"))
+        for (const Json &game : report.at("games")) {
             ids << QString::fromStdString(game.at("id").get<std::string>());
+            QCOMPARE(game.at("released").get<bool>(), !c.announcedIds.contains(ids.last()));
+        }
         QCOMPARE(ids, c.gameIds);
         const Json &skipped = report.at("skippedEntries");
         QCOMPARE(qsizetype(skipped.size()), c.skipped.size());
@@ -155,6 +157,8 @@ private Q_SLOTS:
                                     u"id"_qs, u"minSystemVersion"_qs, u"name"_qs, u"released"_qs, u"tagline"_qs}));
         QCOMPARE(QString::fromStdString(game.at("appcastURL").get<std::string>()), test::onOrigin(u"/updates/swirlo.xml"_qs));
         QCOMPARE(game.at("released").get<bool>(), true);
+        QCOMPARE(QString::fromStdString(game.at("iconSHA256").get<std::string>()), QString(64, u'a'));
+        QCOMPARE(QString::fromStdString(game.at("minSystemVersion").get<std::string>()), u"2.31"_qs);
     }
 
     void signatureRefusals()
@@ -191,14 +195,17 @@ private Q_SLOTS:
 
     void readableReportAndUsage()
     {
+        QByteArray announced = test::validEntryJson(u"gamma"_qs);
+        announced.replace("\"released\":true", "\"released\":false");
         const QByteArray doc = R"({"schemaVersion": 1, "catalogVersion": 5, "games": [)" + test::validEntryJson(u"alpha"_qs)
-            + R"(, {"id": "Beta"}, 7]})";
+            + "," + announced + R"(, {"id": "Beta"}, 7]})";
         const QString catalog = write(u"report.json"_qs, doc);
         const Run accepted = publish({u"check-catalog"_qs, catalog});
         QCOMPARE(accepted.status, 0);
         const QString text = QString::fromUtf8(accepted.out);
         QVERIFY2(text.contains(u"Catalog accepted"_qs), qPrintable(text));
-        QVERIFY(text.contains(u"alpha"_qs));
+        QVERIFY(text.contains(u"alpha \u2014 Game alpha\n"_qs));
+        QVERIFY(text.contains(u"gamma \u2014 Game gamma (announced)"_qs));
         QVERIFY(text.contains(u"\"Beta\": missing or malformed id"_qs));
         QVERIFY(text.contains(u"(no id): entry is not a JSON object"_qs));
 

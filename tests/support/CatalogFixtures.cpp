@@ -117,6 +117,14 @@ QList<CatalogCase> catalogCases()
         c.version = 2;
         cases << c;
     }
+    for (const std::int64_t version : {0, -1}) {
+        CatalogCase c = refused(QStringLiteral("schemaVersion %1").arg(version),
+                                QByteArray::fromStdString("{\"schemaVersion\": " + std::to_string(version)
+                                                          + ", \"catalogVersion\": 3, \"games\": []}"),
+                                QStringLiteral("unsupportedSchemaVersion"));
+        c.version = version;
+        cases << c;
+    }
     cases << missing(QStringLiteral("catalogVersion 0"), "{\"schemaVersion\": 1, \"catalogVersion\": 0, \"games\": []}", QStringLiteral("catalogVersion"));
     cases << missing(QStringLiteral("catalogVersion -3"), "{\"schemaVersion\": 1, \"catalogVersion\": -3, \"games\": []}", QStringLiteral("catalogVersion"));
     cases << missing(QStringLiteral("catalogVersion 5.0"), "{\"schemaVersion\": 1, \"catalogVersion\": 5.0, \"games\": []}", QStringLiteral("catalogVersion"));
@@ -144,6 +152,7 @@ QList<CatalogCase> catalogCases()
                                                  std::tuple{"as text", std::string("\"7\""), std::int64_t(1)},
                                                  std::tuple{"as 7.5", std::string("7.5"), std::int64_t(1)},
                                                  std::tuple{"negative", std::string("-4"), std::int64_t(-4)},
+                                                 std::tuple{"beyond 64 bits", std::string("18446744073709551615"), std::int64_t(1)},
                                                  std::tuple{"largest", std::string("9223372036854775807"),
                                                             std::int64_t(9223372036854775807)}}) {
         const std::string field = value.empty() ? std::string() : ", \"minimumLauncherBuild\": " + value;
@@ -173,8 +182,10 @@ QList<CatalogCase> catalogCases()
                           {{QStringLiteral("swirlo"), QStringLiteral("missing name")}});
         Json announced = validEntry("beta");
         announced["released"] = false;
-        cases << accepted(QStringLiteral("announced and released"), document(Json::array({validEntry("alpha"), announced})),
-                          {QStringLiteral("alpha"), QStringLiteral("beta")});
+        CatalogCase both = accepted(QStringLiteral("announced and released"), document(Json::array({validEntry("alpha"), announced})),
+                                    {QStringLiteral("alpha"), QStringLiteral("beta")});
+        both.announcedIds = {QStringLiteral("beta")};
+        cases << both;
     }
 
     // The id rule.
@@ -250,6 +261,10 @@ QList<CatalogCase> catalogCases()
         e["iconSHA256"] = "x";
         e["released"] = "no";
     }, QStringLiteral("beta"), QStringLiteral("appcastURL missing, malformed, or off-origin"));
+    cases << skippedEntry(QStringLiteral("bad iconURL before a bad digest"), [](Json &e) {
+        e["iconURL"] = "http://example.com/x";
+        e["iconSHA256"] = "x";
+    }, QStringLiteral("beta"), QStringLiteral("iconURL missing, malformed, or off-origin"));
     cases << skippedEntry(QStringLiteral("bad id before everything"), [](Json &e) {
         e["id"] = "Beta";
         e["name"] = "";

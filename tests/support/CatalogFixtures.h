@@ -33,6 +33,7 @@ struct CatalogCase {
     std::int64_t catalogVersion = 0;
     std::int64_t minimumLauncherBuild = 1;
     QStringList gameIds;
+    QStringList announcedIds; // accepted games whose released flag is false
     QList<Skip> skipped;
 };
 

@@ -1,0 +1,100 @@
+#include <platform/FileSystem.h>
+
+#include <support/TestHome.h>
+
+#include <QDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace vantry;
+
+namespace {
+
+// Sets the process umask for one scope.
+class Umask
+{
+public:
+    explicit Umask(mode_t mask) : m_old(::umask(mask)) {}
+    ~Umask() { ::umask(m_old); }
+    Umask(const Umask &) = delete;
+    Umask &operator=(const Umask &) = delete;
+
+private:
+    mode_t m_old;
+};
+
+} // namespace
+
+class FileSystemTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void anExplicitModeIsMeantExactly()
+    {
+        test::TestHome home;
+        {
+            Umask strict(077);
+            QVERIFY(FileSystem::makeDirectories(home.scratch(u"a/b"_qs), 0755));
+            QVERIFY(FileSystem::makeDirectories(home.scratch(u"plain"_qs)));
+        }
+        QCOMPARE(*FileSystem::permissions(home.scratch(u"a"_qs)), mode_t(0755));
+        QCOMPARE(*FileSystem::permissions(home.scratch(u"a/b"_qs)), mode_t(0755));
+        QCOMPARE(*FileSystem::permissions(home.scratch(u"plain"_qs)), mode_t(0700)); // no mode: the umask rules
+
+        // An existing folder is left as it is.
+        QVERIFY(FileSystem::makeDirectories(home.scratch(u"a"_qs), 0700));
+        QCOMPARE(*FileSystem::permissions(home.scratch(u"a"_qs)), mode_t(0755));
+    }
+
+    void atomicWritesReplaceWholeFilesWithTheirMode()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(u"file"_qs);
+        QVERIFY(FileSystem::writeFileAtomically(path, "first"));
+        QCOMPARE(*FileSystem::permissions(path), mode_t(0644));
+        QVERIFY(FileSystem::writeFileAtomically(path, "second", 0640));
+        QCOMPARE(*FileSystem::permissions(path), mode_t(0640));
+        QCOMPARE(*FileSystem::readFile(path), QByteArray("second"));
+        // Nothing of the temporary file is left beside it.
+        QCOMPARE(QDir(home.scratch(QString())).entryList(QDir::Files | QDir::Hidden), QStringList{u"file"_qs});
+
+        const auto intoMissingFolder = FileSystem::writeFileAtomically(home.scratch(u"missing/file"_qs), "x");
+        QVERIFY(!intoMissingFolder);
+        QCOMPARE(intoMissingFolder.error().code, ENOENT);
+    }
+
+    void newFilesAndMovesNeverReplace()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(u"key"_qs);
+        QVERIFY(FileSystem::writeNewFile(path, "first", 0600));
+        const auto again = FileSystem::writeNewFile(path, "second", 0600);
+        QVERIFY(!again);
+        QCOMPARE(again.error().code, EEXIST);
+        QCOMPARE(*FileSystem::readFile(path), QByteArray("first"));
+
+        const QString other = home.scratch(u"other"_qs);
+        QVERIFY(FileSystem::writeNewFile(other, "other", 0600));
+        const auto moved = FileSystem::moveNoReplace(other, path);
+        QVERIFY(!moved);
+        QCOMPARE(moved.error().code, EEXIST);
+        QCOMPARE(*FileSystem::readFile(path), QByteArray("first"));
+        QVERIFY(FileSystem::moveNoReplace(other, home.scratch(u"moved"_qs)));
+        QCOMPARE(*FileSystem::readFile(home.scratch(u"moved"_qs)), QByteArray("other"));
+        QVERIFY(!QFile::exists(other));
+    }
+
+    void readingAFolderIsAnError()
+    {
+        test::TestHome home;
+        const auto read = FileSystem::readFile(home.home());
+        QVERIFY(!read);
+        QCOMPARE(read.error().code, EISDIR);
+        QCOMPARE(FileSystem::readFile(home.scratch(u"absent"_qs)).error().code, ENOENT);
+    }
+};
+
+QTEST_GUILESS_MAIN(FileSystemTest)
+#include "FileSystemTest.moc"
