@@ -138,6 +138,20 @@ private Q_SLOTS:
         QVERIFY(transferErrorOf(fetch(u"/short"_qs)));
     }
 
+    void theDevelopmentOriginComesFromTheEnvironment()
+    {
+        m_server.serve(u"/catalog.json"_qs, "from the environment");
+        qputenv("VANTRY_CONNECT_TO", "127.0.0.1:" + QByteArray::number(m_server.port()));
+        qputenv("VANTRY_EXTRA_CA", QFile::encodeName(test::TestServer::certificatePath()));
+        const auto transport = HttpTransport::fromEnvironment();
+        qunsetenv("VANTRY_CONNECT_TO");
+        qunsetenv("VANTRY_EXTRA_CA");
+        QCOMPARE(*fetch(u"/catalog.json"_qs, transport.get()), QByteArray("from the environment"));
+
+        const auto origin = DevelopmentOrigin::fromEnvironment();
+        QVERIFY(!origin); // unset: the real host
+    }
+
     void aCancelledFetchEnds()
     {
         test::TestServer::Route endless;
