@@ -27,6 +27,10 @@ foreach(pair "VANTRY_RELEASE_PUBLIC_KEY;_dev_release" "VANTRY_CODESIGN_ANCHOR_KE
 endforeach()
 option(VANTRY_DEVELOPMENT_ORIGIN "Honour VANTRY_CONNECT_TO and VANTRY_EXTRA_CA in the HTTP transport" ON)
 set(VANTRY_BUILD_NUMBER "1" CACHE STRING "The launcher's own build number")
+# Vantry's own hdiutil, ditto, spctl and xattr, run by absolute path. By default the build tree's,
+# so that a build works where it stands; an installed launcher names its libexec folder.
+set(VANTRY_TOOLS_OUTPUT_DIR "${CMAKE_BINARY_DIR}/libexec/vantry")
+set(VANTRY_LIBEXEC_DIR "${VANTRY_TOOLS_OUTPUT_DIR}" CACHE PATH "Where the launcher finds its system tools")
 
 foreach(key VANTRY_RELEASE_PUBLIC_KEY VANTRY_CODESIGN_ANCHOR_KEY VANTRY_NOTARY_KEY)
     if(NOT "${${key}_VALUE}" MATCHES "^[A-Za-z0-9+/]+=*$")

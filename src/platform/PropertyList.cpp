@@ -1,0 +1,189 @@
+#include <platform/PropertyList.h>
+
+#include <plist/plist.h>
+
+#include <limits>
+#include <memory>
+
+namespace vantry {
+
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using Node = std::unique_ptr<void, PlistFree>;
+
+// Deep enough for any real property list, shallow enough never to exhaust the stack.
+constexpr int maximumDepth = 64;
+
+std::optional<PlistValue> fromNode(plist_t node, int depth)
+{
+    if (!node || depth > maximumDepth)
+        return std::nullopt;
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+        char *text = nullptr;
+        plist_get_string_val(node, &text);
+        QString value = QString::fromUtf8(text ? text : "");
+        std::free(text);
+        return PlistValue(std::move(value));
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        // libplist reads every integer as unsigned: negative values come back as their two's
+        // complement, which the cast restores.
+        return PlistValue(static_cast<std::int64_t>(value));
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return PlistValue(value != 0);
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return PlistValue(value);
+    }
+    case PLIST_DATA: {
+        char *data = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &data, &length);
+        QByteArray value(data, qsizetype(length));
+        std::free(data);
+        return PlistValue(std::move(value));
+    }
+    case PLIST_ARRAY: {
+        PlistValue::Array array;
+        const uint32_t size = plist_array_get_size(node);
+        for (uint32_t i = 0; i < size; ++i) {
+            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+            if (!item)
+                return std::nullopt;
+            array.push_back(std::move(*item));
+        }
+        return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+        PlistValue::Dictionary dictionary;
+        plist_dict_iter iterator = nullptr;
+        plist_dict_new_iter(node, &iterator);
+        for (;;) {
+            char *key = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, iterator, &key, &item);
+            if (!item) {
+                std::free(key);
+                break;
+            }
+            auto value = fromNode(item, depth + 1);
+            QString name = QString::fromUtf8(key ? key : "");
+            std::free(key);
+            if (!value) {
+                std::free(iterator);
+                return std::nullopt;
+            }
+            dictionary.emplace_back(std::move(name), std::move(*value));
+        }
+        std::free(iterator);
+        return PlistValue(std::move(dictionary));
+    }
+    default:
+        return std::nullopt; // dates, keys, UIDs: nothing the launcher reads
+    }
+}
+
+} // namespace
+
+// Builds the libplist tree of a value; the caller owns it.
+static plist_t toNode(const PlistValue &value)
+{
+    if (const QString *text = value.text())
+        return plist_new_string(text->toUtf8().constData());
+    if (const auto flag = value.boolean())
+        return plist_new_bool(*flag);
+    if (const auto integer = value.integer())
+        return plist_new_uint(static_cast<uint64_t>(*integer));
+    if (const auto *array = value.array()) {
+        plist_t node = plist_new_array();
+        for (const PlistValue &item : *array)
+            plist_array_append_item(node, toNode(item));
+        return node;
+    }
+    if (const auto *dictionary = value.dictionary()) {
+        plist_t node = plist_new_dict();
+        for (const auto &[key, item] : *dictionary)
+            plist_dict_set_item(node, key.toUtf8().constData(), toNode(item));
+        return node;
+    }
+    return nullptr;
+}
+
+std::optional<PlistValue> PlistValue::parse(QByteArrayView bytes)
+{
+    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+        return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);
+    Node owner(root);
+    return fromNode(root, 0);
+}
+
+QByteArray PlistValue::toXml() const
+{
+    Node node(toNode(*this));
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node.get(), &xml, &length);
+    QByteArray result(xml, qsizetype(length));
+    plist_to_xml_free(xml);
+    return result;
+}
+
+QByteArray PlistValue::toBinary() const
+{
+    Node node(toNode(*this));
+    char *binary = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node.get(), &binary, &length);
+    QByteArray result(binary, qsizetype(length));
+    plist_to_bin_free(binary);
+    return result;
+}
+
+std::optional<std::int64_t> PlistValue::integer() const
+{
+    if (const auto *value = std::get_if<std::int64_t>(&m_value))
+        return *value;
+    return std::nullopt;
+}
+
+std::optional<bool> PlistValue::boolean() const
+{
+    if (const auto *value = std::get_if<bool>(&m_value))
+        return *value;
+    return std::nullopt;
+}
+
+const PlistValue *PlistValue::value(QStringView key) const
+{
+    const Dictionary *entries = dictionary();
+    if (!entries)
+        return nullptr;
+    for (const auto &[name, item] : *entries) {
+        if (name == key)
+            return &item;
+    }
+    return nullptr;
+}
+
+std::optional<QString> PlistValue::text(QStringView key) const
+{
+    const PlistValue *item = value(key);
+    if (!item || !item->text())
+        return std::nullopt;
+    return *item->text();
+}
+
+} // namespace vantry
