@@ -12,5 +12,6 @@ int sign(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int checkCatalog(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int checkAppcast(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int serve(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int mkimage(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace vantry::Publish

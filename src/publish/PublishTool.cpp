@@ -17,6 +17,8 @@ commands:
       check a catalog with the launcher's own rules; exit 0 accepted, 1 refused, 2 usage
   check-appcast FEED [--json]
       show the release the launcher would take from an appcast; exit 0 found, 1 none, 2 usage
+  mkimage BUNDLE --out NAME.dmg
+      make a release image (SquashFS) with the bundle at its top
   serve DIR [--port P] [--address A]
       serve a folder over HTTPS on loopback as the catalog host, with the development certificate
 )";
@@ -41,6 +43,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return checkAppcast(rest, out, err);
     if (command == u"serve")
         return serve(rest, out, err);
+    if (command == u"mkimage")
+        return mkimage(rest, out, err);
     if (command == u"help" || command == u"--help" || command == u"-h") {
         out << usage;
         return success;

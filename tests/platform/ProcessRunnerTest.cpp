@@ -1,0 +1,67 @@
+#include <platform/ProcessRunner.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace vantry;
+using Kind = ProcessRunner::RunError::Kind;
+
+class ProcessRunnerTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void collectsEverythingAChattyToolWrites()
+    {
+        // Far more than a pipe holds, on both streams at once.
+        const auto result = ProcessRunner::run(u"/bin/sh"_qs,
+                                               {u"-c"_qs, u"head -c 3000000 /dev/zero; head -c 700000 /dev/zero >&2; exit 7"_qs}, 60);
+        QVERIFY(result);
+        QCOMPARE(result->stdoutBytes.size(), 3000000);
+        QCOMPARE(result->stderrBytes.size(), 700000);
+        QCOMPARE(result->status, 7);
+    }
+
+    void argumentsArriveUnchangedAndInputIsEmpty()
+    {
+        const auto printed = ProcessRunner::run(u"/usr/bin/printf"_qs, {u"%s|"_qs, u"a b"_qs, u"'c' $HOME"_qs, QString()}, 30);
+        QVERIFY(printed);
+        QCOMPARE(printed->stdoutBytes, QByteArray("a b|'c' $HOME||"));
+        const auto cat = ProcessRunner::run(u"/bin/cat"_qs, {}, 30);
+        QVERIFY(cat);
+        QCOMPARE(cat->status, 0);
+        QVERIFY(cat->stdoutBytes.isEmpty());
+    }
+
+    void aToolPastItsLimitIsEnded()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const auto polite = ProcessRunner::run(u"/bin/sleep"_qs, {u"30"_qs}, 1);
+        QVERIFY(!polite);
+        QCOMPARE(polite.error(), (ProcessRunner::RunError{Kind::timedOut, u"/bin/sleep exceeded 1s"_qs}));
+        QVERIFY2(timer.elapsed() < 10'000, "the terminate request ends a tool that listens");
+
+        // One that ignores the request is killed two seconds later.
+        timer.restart();
+        const auto stubborn = ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"trap '' TERM; echo started; exec sleep 1717"_qs}, 1.5);
+        QVERIFY(!stubborn);
+        QCOMPARE(stubborn.error(), (ProcessRunner::RunError{Kind::timedOut, u"/bin/sh exceeded 1s"_qs}));
+        QVERIFY2(timer.elapsed() < 20'000, "signal 9 follows the ignored request");
+        // Nothing of it is left running.
+        const auto left = ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"pgrep -f '^sleep 1717$' || true"_qs}, 30);
+        QVERIFY(left && left->stdoutBytes.trimmed().isEmpty());
+    }
+
+    void aMissingToolIsALaunchFailure()
+    {
+        const auto missing = ProcessRunner::run(u"/nonexistent/hdiutil"_qs, {u"attach"_qs}, 10);
+        QVERIFY(!missing);
+        QCOMPARE(missing.error().kind, Kind::launchFailed);
+        QVERIFY2(missing.error().text.startsWith(u"/nonexistent/hdiutil: "_qs), qPrintable(missing.error().text));
+        QVERIFY(missing.error().text.contains(u"No such file"_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(ProcessRunnerTest)
+#include "ProcessRunnerTest.moc"
