@@ -193,6 +193,25 @@ private Q_SLOTS:
         QCOMPARE(publish({u"check-catalog"_qs, catalog, u"--signature"_qs, signatureFile(u"mine.sig"_qs, doc, m_key.privateKeyPem)}).status, 1);
     }
 
+    void mkimagePutsTheBundleAtTheTop()
+    {
+        const QString bundle = m_home.scratch(u"Swirlo.app"_qs);
+        QVERIFY(FileSystem::makeDirectories(bundle + u"/Contents/MacOS"_qs));
+        QVERIFY(FileSystem::writeFileAtomically(bundle + u"/Contents/MacOS/swirlo"_qs, "game", 0755));
+        const QString image = m_home.scratch(u"swirlo-1.0.dmg"_qs);
+        QCOMPARE(publish({u"mkimage"_qs, bundle, u"--out"_qs, image}).status, 0);
+        QCOMPARE(FileSystem::readFile(image)->left(4), QByteArray("hsqs"));
+        QProcess list;
+        list.start(u"unsquashfs"_qs, {u"-l"_qs, u"-d"_qs, u""_qs, image});
+        QVERIFY(list.waitForFinished(30000));
+        const QString listing = QString::fromUtf8(list.readAllStandardOutput());
+        QVERIFY2(listing.contains(u"/Swirlo.app/Contents/MacOS/swirlo"_qs), qPrintable(listing));
+
+        QCOMPARE(publish({u"mkimage"_qs, bundle, u"--out"_qs, image}).status, 2); // never over an image
+        QCOMPARE(publish({u"mkimage"_qs, bundle, u"--out"_qs, m_home.scratch(u"swirlo.zip"_qs)}).status, 2);
+        QCOMPARE(publish({u"mkimage"_qs, m_home.scratch(QString()), u"--out"_qs, m_home.scratch(u"x.dmg"_qs)}).status, 2);
+    }
+
     void readableReportAndUsage()
     {
         QByteArray announced = test::validEntryJson(u"gamma"_qs);
