@@ -2,6 +2,7 @@
 #include <platform/FileSystem.h>
 
 #include <support/TestHome.h>
+#include <support/ToolRun.h>
 
 #include <QProcess>
 #include <QTest>
@@ -13,20 +14,9 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = test::ToolRun;
 
-Run publish(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
+Run publish(const QStringList &arguments) { return test::runTool(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments); }
 
 const QByteArray sparkleNamespaces = "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"";
 

@@ -5,6 +5,7 @@
 
 #include <support/CatalogFixtures.h>
 #include <support/TestHome.h>
+#include <support/ToolRun.h>
 
 #include <QProcess>
 #include <QTest>
@@ -16,20 +17,9 @@ using Json = nlohmann::json;
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = test::ToolRun;
 
-Run publish(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
+Run publish(const QStringList &arguments) { return test::runTool(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments); }
 
 QString latin1(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
 
