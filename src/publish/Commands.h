@@ -12,5 +12,9 @@ int sign(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int checkCatalog(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int checkAppcast(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int serve(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int certify(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int codesign(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int notarize(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int verifyBundle(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace vantry::Publish
