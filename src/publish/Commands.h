@@ -13,5 +13,9 @@ int checkCatalog(const QStringList &arguments, QTextStream &out, QTextStream &er
 int checkAppcast(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int serve(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int mkimage(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int certify(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int codesign(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int notarize(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int verifyBundle(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace vantry::Publish

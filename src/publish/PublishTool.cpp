@@ -21,6 +21,14 @@ commands:
       make a release image (SquashFS) with the bundle at its top
   serve DIR [--port P] [--address A]
       serve a folder over HTTPS on loopback as the catalog host, with the development certificate
+  certify --anchor-key ANCHOR.key --team TEAM --developer NAME --developer-key DEV.pub --out CERT
+      write a developer certificate for TEAM carrying DEV.pub, signed with the anchor's key
+  codesign BUNDLE --key DEV.key --certificate CERT
+      sign a .app or .framework bundle, nested bundles first; exit 0 signed, 1 refused, 2 usage
+  notarize BUNDLE --key NOTARY.key
+      staple a notarization ticket to a bundle whose signature validates; exit 0, 1 refused, 2 usage
+  verify-bundle BUNDLE [--json]
+      the launcher's signature check and notarization assessment; exit 0 both pass, 1 not, 2 usage
 )";
 
 } // namespace
@@ -45,6 +53,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return serve(rest, out, err);
     if (command == u"mkimage")
         return mkimage(rest, out, err);
+    if (command == u"certify")
+        return certify(rest, out, err);
+    if (command == u"codesign")
+        return codesign(rest, out, err);
+    if (command == u"notarize")
+        return notarize(rest, out, err);
+    if (command == u"verify-bundle")
+        return verifyBundle(rest, out, err);
     if (command == u"help" || command == u"--help" || command == u"-h") {
         out << usage;
         return success;

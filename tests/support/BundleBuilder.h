@@ -1,0 +1,78 @@
+#pragma once
+
+#include <core/Expected.h>
+#include <platform/CodeSignature.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace vantry::test {
+
+/// The development code-signing material of keys/dev: the developer's key and certificate (team
+/// ZQ8WN2KD4T, issued by the development anchor), the anchor's and the notary's private keys.
+namespace DevelopmentSigning {
+[[nodiscard]] QByteArray developerKey();
+[[nodiscard]] CodeSignature::Certificate certificate();
+[[nodiscard]] QByteArray anchorKey();
+[[nodiscard]] QByteArray notaryKey();
+} // namespace DevelopmentSigning
+
+/// Builds a small game bundle `<folder>/<Name>.app` at test time:
+///
+///     Contents/Info.plist                      identifier, executable, versions, minimum system
+///     Contents/MacOS/<executable>              a copy of /bin/sleep unless set, mode 0755
+///     Contents/Resources/readme.txt
+///     Contents/Frameworks/<X>.framework/       unless set to none:
+///         Resources/Info.plist, <X> (mode 0755)
+///
+/// then signs it (nested framework first) and notarizes it with the same library calls the
+/// maker's tool makes (signBundle, notarize), with the development keys unless others are set.
+class BundleBuilder
+{
+public:
+    enum class Signing { none, signedOnly, notarized };
+
+    explicit BundleBuilder(QString name = QStringLiteral("Game"));
+
+    BundleBuilder &setBundleIdentifier(QString identifier);
+    BundleBuilder &setExecutableName(QString name);
+    BundleBuilder &setBundleVersion(QString version);
+    BundleBuilder &setShortVersion(QString version);
+    BundleBuilder &setMinimumSystemVersion(QString version);
+    /// The file copied as the executable.
+    BundleBuilder &setExecutableSource(QString path);
+    /// The nested framework's name without ".framework"; nothing for no framework.
+    BundleBuilder &setFramework(std::optional<QString> name);
+    /// A text put into Contents/Resources/readme.txt, so that two bundles can differ.
+    BundleBuilder &setReadme(QByteArray text);
+    BundleBuilder &setSigning(Signing signing);
+    BundleBuilder &setDeveloper(QByteArray privateKeyPem, CodeSignature::Certificate certificate);
+    BundleBuilder &setNotaryKey(QByteArray privateKeyPem);
+    /// The anchor the notary checks the signature under before it staples (raw 32 bytes; the
+    /// build's anchor unless set).
+    BundleBuilder &setAnchorPublicKey(QByteArray publicKey);
+
+    /// The bundle's path, or what went wrong.
+    [[nodiscard]] Expected<QString, QString> build(const QString &folder) const;
+
+    [[nodiscard]] QString bundleIdentifier() const { return m_identifier; }
+
+private:
+    QString m_name;
+    QString m_identifier;
+    QString m_executableName;
+    QString m_bundleVersion = QStringLiteral("1");
+    QString m_shortVersion = QStringLiteral("1.0");
+    QString m_minimumSystemVersion = QStringLiteral("2.31");
+    QString m_executableSource = QStringLiteral("/bin/sleep");
+    std::optional<QString> m_framework = QStringLiteral("Engine");
+    QByteArray m_readme = "A game for tests.\n";
+    Signing m_signing = Signing::notarized;
+    std::optional<std::pair<QByteArray, CodeSignature::Certificate>> m_developer;
+    std::optional<QByteArray> m_notaryKey;
+    std::optional<QByteArray> m_anchorPublicKey;
+};
+
+} // namespace vantry::test
