@@ -1,0 +1,57 @@
+#pragma once
+
+#include <core/Expected.h>
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+
+namespace vantry::Workspace {
+
+// The workspace's view of applications on this host: a game is a process whose executable lies
+// inside `<name>.app/Contents/MacOS/`, and the bundle's Info.plist gives its identity. Nothing is
+// remembered between calls: every answer comes from /proc at the time of asking.
+
+/// A process that belongs to an application bundle.
+struct RunningApplication {
+    pid_t pid = 0;
+    /// The bundle folder (`.../<name>.app`) the process's executable lies in, as the kernel
+    /// names it now (a bundle moved since the launch is named where it lies).
+    QString bundlePath;
+
+    friend bool operator==(const RunningApplication &, const RunningApplication &) = default;
+};
+
+/// Why `openApplication` could not start a bundle.
+enum class OpenError {
+    infoPlistUnreadable, ///< no Contents/Info.plist, or not a property list with a dictionary
+    noExecutableName,    ///< no CFBundleExecutable text naming one file in Contents/MacOS
+    executableMissing,   ///< Contents/MacOS/<CFBundleExecutable> does not exist
+    notExecutable,       ///< it exists but is not an executable file
+    spawnFailed,         ///< the system could not start the process
+};
+
+/// The bundle folder of the executable behind `/proc/<pid>/exe` (the link's text, a
+/// " (deleted)" suffix allowed): the innermost `<name>.app` whose `Contents/MacOS/` holds it,
+/// or nothing when it lies in no bundle.
+[[nodiscard]] std::optional<QByteArray> bundleOfExecutable(QByteArrayView executableLink);
+
+/// Every process whose bundle's CFBundleIdentifier is exactly `bundleId`. Processes whose
+/// executable cannot be read (other users', kernel threads, zombies) are not seen.
+[[nodiscard]] QList<RunningApplication> runningApplications(const QString &bundleId);
+
+/// Starts `Contents/MacOS/<CFBundleExecutable>` of the bundle at `bundlePath` as a process of its
+/// own session, detached from the launcher: standard streams on /dev/null, working folder "/",
+/// no other descriptors, default signal handling, and the launcher's environment with
+/// VANTRY_MANAGED=1. Returns once the program is running; it is never waited for, and nothing
+/// of it is left for the launcher to reap.
+[[nodiscard]] Expected<void, OpenError> openApplication(const QString &bundlePath);
+
+/// Asks every running application with `bundleId` to quit with SIGTERM (never SIGKILL) and
+/// returns how many were signalled. It does not wait for them to exit.
+int terminate(const QString &bundleId);
+
+} // namespace vantry::Workspace

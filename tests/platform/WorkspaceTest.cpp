@@ -1,0 +1,324 @@
+#include <platform/PropertyList.h>
+#include <platform/Workspace.h>
+
+#include <support/TestHome.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <QUuid>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+using namespace vantry;
+using Running = QList<Workspace::RunningApplication>;
+
+namespace {
+
+// Unique to one run, so that other runs on this machine are never seen.
+QString uniqueId()
+{
+    return u"com.example."_qs + QUuid::createUuid().toString(QUuid::Id128);
+}
+
+bool waitUntil(const std::function<bool()> &condition, int milliseconds = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.hasExpired(milliseconds))
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+Running waitForGames(const QString &id, int count)
+{
+    Running running;
+    waitUntil([&] { return (running = Workspace::runningApplications(id)).size() >= count; });
+    return running;
+}
+
+QString procLink(pid_t pid, const QString &name)
+{
+    return QFile::symLinkTarget(u"/proc/%1/%2"_qs.arg(pid).arg(name));
+}
+
+QByteArray procFile(pid_t pid, const char *name)
+{
+    QFile file(u"/proc/%1/%2"_qs.arg(pid).arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Waits (bounded) for a child of this process to end; its wait status.
+std::optional<int> reap(pid_t pid)
+{
+    int status = 0;
+    if (!waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }))
+        return std::nullopt;
+    return status;
+}
+
+// For one scope, orphaned descendants (a game whose launching parent has exited) become this
+// process's children, so that how they ended can be seen.
+struct Subreaper {
+    Subreaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~Subreaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+};
+
+// Kills every game still running from the test home, so that a failed test leaves none behind.
+struct GameGuard {
+    QString root;
+    ~GameGuard()
+    {
+        for (const QString &entry : QDir(u"/proc"_qs).entryList(QDir::Dirs)) {
+            if (procLink(entry.toInt(), u"exe"_qs).startsWith(root)) {
+                ::kill(entry.toInt(), SIGKILL);
+                ::waitpid(entry.toInt(), nullptr, 0);
+            }
+        }
+    }
+};
+
+enum class Format { xml, binary };
+
+// `<home>/Applications/<name>.app` whose executable is a copy of the stand-in game.
+QString makeBundle(const test::TestHome &home, const QString &name, const QString &id,
+                   Format format = Format::xml)
+{
+    const QString bundle = home.home() + u"/Applications/"_qs + name + u".app"_qs;
+    QDir().mkpath(bundle + u"/Contents/MacOS"_qs);
+    const PlistValue info(PlistValue::Dictionary {{u"CFBundleIdentifier"_qs, PlistValue(id)},
+                                                  {u"CFBundleExecutable"_qs, PlistValue(name)}});
+    QFile plist(bundle + u"/Contents/Info.plist"_qs);
+    if (!plist.open(QIODevice::WriteOnly))
+        qFatal("cannot write Info.plist");
+    plist.write(format == Format::xml ? info.toXml() : info.toBinary());
+    const QString executable = bundle + u"/Contents/MacOS/"_qs + name;
+    if (!QFile::copy(QStringLiteral(VANTRY_TEST_GAME), executable))
+        qFatal("cannot copy the stand-in game");
+    QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return QFileInfo(bundle).canonicalFilePath();
+}
+
+} // namespace
+
+class WorkspaceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aBundleOwnsWhatLiesInItsMacOSFolder()
+    {
+        const std::pair<QByteArray, QByteArray> cases[] = {
+            {"/g/Swirlo.app/Contents/MacOS/Swirlo", "/g/Swirlo.app"},
+            {"/g/Swirlo.app/Contents/MacOS/Swirlo (deleted)", "/g/Swirlo.app"},
+            {"/g/A b.app/Contents/MacOS/bin/helper", "/g/A b.app"},
+            {"/g/A.app/Contents/MacOS/Sub.app/Contents/MacOS/sub",
+             "/g/A.app/Contents/MacOS/Sub.app"},
+            {"/g/A.app/Contents/MacOS/.app/Contents/MacOS/x", "/g/A.app"}, // a nameless inner one
+            {"/g/A.app/Contents/Resources/tool", {}},
+            {"/g/A.app/Contents/MacOSX/tool", {}},
+            {"/g/.app/Contents/MacOS/x", {}},
+            {"/usr/bin/sleep", {}},
+            {"A.app/Contents/MacOS/A", {}},
+        };
+        for (const auto &[link, bundle] : cases)
+            QCOMPARE(Workspace::bundleOfExecutable(link).value_or(QByteArray()), bundle);
+    }
+
+    void anOpenedGameRunsDetachedWithTheManagedEnvironment()
+    {
+        test::TestHome home;
+        GameGuard guard {home.home() + u'/'};
+        const QString id = uniqueId();
+        const QString bundle = makeBundle(home, u"Detached"_qs, id);
+        QVERIFY(Workspace::runningApplications(id).isEmpty());
+        QCOMPARE(Workspace::terminate(id), 0);
+
+        // The launcher's state that must not reach the game: a stale VANTRY_MANAGED, an
+        // inheritable descriptor, a blocked and ignored SIGTERM, its working folder.
+        const QByteArray marker = QUuid::createUuid().toByteArray(QUuid::Id128);
+        qputenv("VANTRY_WORKSPACE_TEST_MARKER", marker);
+        qputenv("VANTRY_MANAGED", "0");
+        const int inheritable = ::open("/dev/zero", O_RDONLY);
+        struct sigaction ignore {
+        }, previous {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGTERM, &ignore, &previous);
+        sigset_t term, previousMask;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &term, &previousMask);
+        const QString previousFolder = QDir::currentPath();
+        QDir::setCurrent(home.home());
+        const auto opened = Workspace::openApplication(u"Applications/Detached.app"_qs);
+        QDir::setCurrent(previousFolder);
+        ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        ::sigaction(SIGTERM, &previous, nullptr);
+        ::close(inheritable);
+        qunsetenv("VANTRY_MANAGED");
+        qunsetenv("VANTRY_WORKSPACE_TEST_MARKER");
+        QVERIFY(opened);
+
+        // Fire and forget: nothing is left for the launcher to reap.
+        errno = 0;
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), pid_t(-1));
+        QCOMPARE(errno, ECHILD);
+
+        const Running running = waitForGames(id, 1);
+        QCOMPARE(running.size(), 1);
+        const pid_t pid = running.first().pid;
+        QCOMPARE(running.first().bundlePath, bundle);
+        const QList<QByteArray> environment = procFile(pid, "environ").split('\0');
+        QCOMPARE(environment.count("VANTRY_MANAGED=1"), 1);
+        QCOMPARE(environment.count("VANTRY_MANAGED=0"), 0);
+        QVERIFY(environment.contains("VANTRY_WORKSPACE_TEST_MARKER=" + marker));
+
+        // Only the three streams, on /dev/null (the wait lets a sanitizer runtime close what it
+        // opens at start).
+        const auto descriptors = [pid] {
+            return QDir(u"/proc/%1/fd"_qs.arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System);
+        };
+        const QStringList streams {u"0"_qs, u"1"_qs, u"2"_qs};
+        if (!waitUntil([&] { return descriptors() == streams; }, 3000))
+            QCOMPARE(descriptors(), streams);
+        for (const QString &stream : streams)
+            QCOMPARE(procLink(pid, u"fd/"_qs + stream), u"/dev/null"_qs);
+        QCOMPARE(procLink(pid, u"cwd"_qs), u"/"_qs);
+        const QByteArray status = procFile(pid, "status");
+        for (const char *mask : {"SigBlk", "SigIgn"}) {
+            const qsizetype at = status.indexOf(QByteArray(mask) + ':');
+            const quint64 bits = status.mid(at + 7, status.indexOf('\n', at) - at - 7)
+                                     .trimmed()
+                                     .toULongLong(nullptr, 16);
+            QVERIFY2(at >= 0 && !(bits & (quint64(1) << (SIGTERM - 1))), mask);
+        }
+        // A session of its own, whose leader (the launching child) has gone.
+        QVERIFY(::getsid(pid) != ::getsid(0));
+        QVERIFY(::getsid(pid) != pid);
+
+        QCOMPARE(Workspace::terminate(id), 1);
+        QVERIFY(waitUntil([&] { return Workspace::runningApplications(id).isEmpty(); }));
+    }
+
+    void everyCopyOfAnIdentifierIsFoundAndAskedToQuit()
+    {
+        test::TestHome home;
+        Subreaper reaper;
+        GameGuard guard {home.home() + u'/'};
+        const QString id = uniqueId();
+        const QString otherId = uniqueId();
+        const QString bundle = makeBundle(home, u"Twice"_qs, id);
+        QVERIFY(Workspace::openApplication(bundle));
+        QVERIFY(Workspace::openApplication(bundle));
+        QVERIFY(Workspace::openApplication(makeBundle(home, u"Other"_qs, otherId)));
+        const Running games = waitForGames(id, 2);
+        const Running others = waitForGames(otherId, 1);
+        QCOMPARE(games.size(), 2);
+        QCOMPARE(others.size(), 1);
+        QVERIFY(games[0].pid != games[1].pid);
+        for (const auto &game : games) {
+            QCOMPARE(game.bundlePath, bundle);
+            QVERIFY(game.pid != others[0].pid);
+        }
+
+        QCOMPARE(Workspace::terminate(id), 2);
+        for (const auto &game : games) {
+            const auto status = reap(game.pid);
+            QVERIFY2(status, "the game did not end");
+            QVERIFY(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+        }
+        QVERIFY(Workspace::runningApplications(id).isEmpty());
+        QCOMPARE(Workspace::terminate(id), 0);
+
+        // The game of the other identifier was left alone.
+        QCOMPARE(Workspace::runningApplications(otherId), others);
+        QCOMPARE(::waitpid(others[0].pid, nullptr, WNOHANG), pid_t(0));
+    }
+
+    void aGameKeepsItsIdentityWhenItsFilesMove()
+    {
+        test::TestHome home;
+        Subreaper reaper;
+        GameGuard guard {home.home() + u'/'};
+        const QString id = uniqueId();
+        const QString bundle = makeBundle(home, u"Binary"_qs, id, Format::binary);
+        QVERIFY(Workspace::openApplication(bundle));
+        const Running running = waitForGames(id, 1);
+        QCOMPARE(running.size(), 1);
+        const pid_t pid = running[0].pid;
+
+        // A bundle exchanged out of place by an update is found where it now lies, even with its
+        // executable deleted under the running game.
+        const QString moved = QFileInfo(bundle).absolutePath() + u"/Moved.app"_qs;
+        QVERIFY(QDir().rename(bundle, moved));
+        QCOMPARE(Workspace::runningApplications(id), (Running {{pid, moved}}));
+        QVERIFY(QFile::remove(moved + u"/Contents/MacOS/Binary"_qs));
+        QVERIFY(procLink(pid, u"exe"_qs).endsWith(u" (deleted)"_qs));
+        QCOMPARE(Workspace::runningApplications(id), (Running {{pid, moved}}));
+        QCOMPARE(Workspace::terminate(id), 1);
+        QVERIFY(reap(pid));
+    }
+
+    void whatCannotRunIsRefused()
+    {
+        test::TestHome home;
+        GameGuard guard {home.home() + u'/'};
+        using Error = Workspace::OpenError;
+        const auto plist = [](const QString &bundle) {
+            return bundle + u"/Contents/Info.plist"_qs;
+        };
+        const auto executable = [](const QString &bundle) {
+            return bundle + u"/Contents/MacOS/Broken"_qs;
+        };
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                   file.write(bytes) == bytes.size();
+        };
+        const auto naming = [](const char *name) {
+            return PlistValue(PlistValue::Dictionary {{u"CFBundleExecutable"_qs, PlistValue(name)}})
+                .toBinary();
+        };
+        const std::pair<std::function<bool(const QString &)>, Error> cases[] = {
+            {[&](const QString &b) { return QFile::remove(plist(b)); }, Error::infoPlistUnreadable},
+            {[&](const QString &b) { return write(plist(b), "not a property list"); },
+             Error::infoPlistUnreadable},
+            {[&](const QString &b) {
+                 return write(plist(b), PlistValue(PlistValue::Dictionary {}).toXml());
+             },
+             Error::noExecutableName},
+            {[&](const QString &b) { return write(plist(b), naming("../MacOS/Broken")); },
+             Error::noExecutableName},
+            {[&](const QString &b) { return QFile::remove(executable(b)); },
+             Error::executableMissing},
+            {[&](const QString &b) {
+                 return QFile::setPermissions(executable(b), QFile::ReadOwner);
+             },
+             Error::notExecutable},
+            // Executable by its mode, yet no program: the failure of exec itself comes back.
+            {[&](const QString &b) { return write(executable(b), "\x01\x02 no program\n"); },
+             Error::notExecutable},
+        };
+        for (const auto &[breakIt, expected] : cases) {
+            const QString id = uniqueId();
+            const QString bundle = makeBundle(home, u"Broken"_qs, id);
+            QVERIFY(breakIt(bundle));
+            const auto opened = Workspace::openApplication(bundle);
+            QVERIFY(!opened);
+            QCOMPARE(int(opened.error()), int(expected));
+            QVERIFY(Workspace::runningApplications(id).isEmpty());
+            QVERIFY(QDir(bundle).removeRecursively());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(WorkspaceTest)
+#include "WorkspaceTest.moc"
