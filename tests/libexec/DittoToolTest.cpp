@@ -1,0 +1,236 @@
+#include <vantry/BuildConfig.h>
+
+#include "ToolTestSupport.h"
+
+#include <support/TestHome.h>
+#include <support/ToolRun.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace vantry;
+
+namespace {
+
+test::ToolRun ditto(const QString &source, const QString &destination)
+{
+    return test::runTool(QString::fromUtf8(BuildConfig::dittoPath), {source, destination});
+}
+
+// What a faithful copy keeps of one item: kind, mode, content or link target, modification time
+// to the nanosecond, user attributes. `mode` is 0 for a link, where it means nothing.
+struct Item {
+    char kind = '?';
+    mode_t mode = 0;
+    QByteArray data;
+    timespec mtime {};
+    QMap<QByteArray, QByteArray> attributes;
+
+    friend bool operator==(const Item &a, const Item &b)
+    {
+        return a.kind == b.kind && a.mode == b.mode && a.data == b.data &&
+               a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec &&
+               a.attributes == b.attributes;
+    }
+};
+
+Item itemAt(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {
+    };
+    if (::lstat(native.constData(), &status) != 0)
+        return {};
+    Item item {S_ISDIR(status.st_mode)   ? 'd'
+               : S_ISLNK(status.st_mode) ? 'l'
+                                         : 'f',
+               status.st_mode & 07777,
+               {},
+               status.st_mtim,
+               test::userAttributes(path)};
+    if (item.kind == 'l') {
+        item.mode = 0;
+        item.data.resize(4096);
+        item.data.truncate(
+            qMax<ssize_t>(0, ::readlink(native.constData(), item.data.data(), 4096)));
+    } else if (item.kind == 'f') {
+        QFile file(path);
+        item.data = file.open(QIODevice::ReadOnly) ? file.readAll() : "(unreadable)";
+    }
+    return item;
+}
+
+// Every item of a tree by its path relative to the root (the root itself is ""), links not
+// followed.
+QMap<QString, Item> snapshot(const QString &root)
+{
+    QMap<QString, Item> tree {{QString(), itemAt(root)}};
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree.insert(path.mid(root.size() + 1), itemAt(path));
+    }
+    return tree;
+}
+
+bool setTime(const QString &path, timespec time)
+{
+    const timespec times[2] = {time, time};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) ==
+           0;
+}
+
+} // namespace
+
+class DittoToolTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aTreeIsCopiedFaithfully()
+    {
+        test::TestHome home;
+        const QString source = home.scratch(u"Source.app"_qs);
+        QVERIFY(QDir().mkpath(source + u"/Contents/MacOS"_qs));
+        QVERIFY(QDir().mkpath(source + u"/Contents/Locked/a/b"_qs));
+        // Larger than any one read, and no multiple of a power of two.
+        QByteArray program(700 * 1024 + 12, Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(program.data()),
+                                              program.size() / 4);
+        QVERIFY(test::writeFile(source + u"/Contents/MacOS/Game"_qs, program, 0755));
+        QVERIFY(
+            test::writeFile(source + u"/Contents/MacOS/set-ID helper"_qs, "#!/bin/sh\n", 06755));
+        QVERIFY(test::writeFile(source + u"/Contents/Info.plist"_qs, "<plist/>", 0640));
+        QVERIFY(test::writeFile(source + u"/Contents/Locked/a/b/read only"_qs, {}, 0444));
+        QVERIFY(QFile::link(u"Contents/MacOS"_qs, source + u"/Current"_qs));
+        QVERIFY(QFile::link(u"../nowhere"_qs, source + u"/Contents/dangling"_qs));
+        QVERIFY(test::setAttribute(source, "user.com.apple.quarantine", "0081;65a1b2c3;Vantry;"));
+        QVERIFY(test::setAttribute(source + u"/Contents/MacOS/Game"_qs, "user.com.apple.quarantine",
+                                   "0081;"));
+        QVERIFY(test::setAttribute(source + u"/Contents/MacOS"_qs, "user.binary",
+                                   QByteArray("\x00\xff", 2)));
+        // Every item its own time in the past, with nanoseconds; a folder made read-only last.
+        timespec time {1000000000, 123456789};
+        for (const QString &relative : snapshot(source).keys()) {
+            time.tv_sec += 1000;
+            time.tv_nsec += 1001;
+            QVERIFY(setTime(relative.isEmpty() ? source : source + u'/' + relative, time));
+        }
+        QVERIFY(QFile::setPermissions(source + u"/Contents/Locked"_qs,
+                                      QFile::ReadOwner | QFile::ExeOwner));
+        const auto original = snapshot(source);
+        QCOMPARE(original.size(), 12);
+
+        const QString destination = home.scratch(u"Staged.app"_qs);
+        const auto run = ditto(source, destination);
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.status, 0);
+
+        // Exactly the source, except the set-ID bits, which a copy never grants.
+        auto expected = original;
+        expected[u"Contents/MacOS/set-ID helper"_qs].mode = 0755;
+        const auto copy = snapshot(destination);
+        QCOMPARE(copy.keys(), expected.keys());
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QVERIFY2(copy.value(it.key()) == it.value(), qPrintable(it.key()));
+        QVERIFY(snapshot(source) == original);
+        QVERIFY(QFile::setPermissions(source + u"/Contents/Locked"_qs,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(destination + u"/Contents/Locked"_qs,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    void aFileOrALinkAloneIsCopiedAsWhatItIs()
+    {
+        test::TestHome home;
+        const QString file = home.scratch(u"file"_qs);
+        const QString link = home.scratch(u"link"_qs);
+        QVERIFY(test::writeFile(file, "content", 0751));
+        QVERIFY(setTime(file, {1234567890, 42}));
+        QVERIFY(QFile::link(u"file"_qs, link));
+        QVERIFY(setTime(link, {1111111111, 7}));
+        for (const QString &source : {file, link}) {
+            QCOMPARE(ditto(source, source + u" copy"_qs).status, 0);
+            QVERIFY(itemAt(source + u" copy"_qs) == itemAt(source));
+        }
+        QVERIFY(QFileInfo(link + u" copy"_qs).isSymLink());
+    }
+
+    void whatCannotBeCopiedSafelyIsRefused()
+    {
+        test::TestHome home;
+        const QString source = home.scratch(u"Source.app"_qs);
+        QVERIFY(QDir().mkpath(source + u"/Contents"_qs));
+        QVERIFY(test::writeFile(source + u"/Contents/Info.plist"_qs, "<plist/>"));
+        const QString folder = home.scratch(u"existing folder"_qs);
+        const QString file = home.scratch(u"existing file"_qs);
+        const QString dangling = home.scratch(u"dangling"_qs);
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(test::writeFile(file, "keep me"));
+        QVERIFY(QFile::link(u"nowhere"_qs, dangling));
+
+        // An existing destination is never merged into, overwritten or followed.
+        for (const QString &from : {source, source + u"/Contents/Info.plist"_qs}) {
+            for (const QString &to : {folder, file, dangling}) {
+                const auto before = snapshot(to);
+                const auto run = ditto(from, to);
+                QCOMPARE(run.status, 1);
+                QVERIFY2(run.err.contains(QFile::encodeName(to)), run.err.constData());
+                QVERIFY(snapshot(to) == before);
+            }
+        }
+        QVERIFY(!QFileInfo::exists(home.scratch(u"nowhere"_qs)));
+
+        // No parent, no source, or a folder copied into itself.
+        const std::pair<QString, QString> impossible[] = {
+            {source, home.scratch(u"missing/Staged.app"_qs)},
+            {home.scratch(u"absent"_qs), home.scratch(u"Staged.app"_qs)},
+            {source, source + u"/Contents/Inside.app"_qs},
+        };
+        for (const auto &[from, to] : impossible) {
+            const auto run = ditto(from, to);
+            QCOMPARE(run.status, 1);
+            QVERIFY(run.err.startsWith("ditto: "));
+            QVERIFY(!QFileInfo::exists(to));
+        }
+        QCOMPARE(test::runTool(QString::fromUtf8(BuildConfig::dittoPath), {source}).status, 2);
+    }
+
+    void specialFilesAreRefused()
+    {
+        test::TestHome home;
+        const QString fifoTree = home.scratch(u"fifo"_qs);
+        const QString socketTree = home.scratch(u"socket"_qs);
+        for (const QString &tree : {fifoTree, socketTree})
+            QVERIFY(QDir().mkpath(tree));
+        QVERIFY(::mkfifo(QFile::encodeName(fifoTree + u"/special"_qs).constData(), 0644) == 0);
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(socketTree + u"/special"_qs);
+        QVERIFY(size_t(socketPath.size()) < sizeof address.sun_path);
+        std::copy(socketPath.cbegin(), socketPath.cend(), address.sun_path);
+        QVERIFY(::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) ==
+                0);
+
+        for (const QString &tree : {fifoTree, socketTree}) {
+            const auto run = ditto(tree, tree + u" copy"_qs);
+            QCOMPARE(run.status, 1); // and not -1: opening the fifo would have hung
+            QVERIFY2(run.err.contains(QFile::encodeName(tree + u"/special"_qs)),
+                     run.err.constData());
+            QVERIFY(!QFileInfo::exists(tree + u" copy/special"_qs));
+        }
+        ::close(listener);
+    }
+};
+
+QTEST_GUILESS_MAIN(DittoToolTest)
+#include "DittoToolTest.moc"
