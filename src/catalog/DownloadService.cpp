@@ -56,8 +56,6 @@ private:
         m_received = 0;
         m_pending = 0;
         m_reportedStep = -1;
-        if (*m_cancelled)
-            HttpTransport::cancel(*m_reply);
         QNetworkReply *reply = m_reply.get();
         connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
             m_accepted = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
@@ -65,12 +63,19 @@ private:
         });
         connect(reply, &QNetworkReply::readyRead, this, [this, reply] { drain(*reply); });
         connect(reply, &QNetworkReply::finished, this, [this, reply] { ended(*reply); });
+        // Only now: an abort finishes the reply at once, and its end must be heard.
+        if (*m_cancelled)
+            HttpTransport::cancel(*m_reply);
     }
 
     void drain(QNetworkReply &reply)
     {
-        if (!m_accepted || !m_writeError.isEmpty())
+        if (!m_accepted || !m_writeError.isEmpty()) {
+            // Not for the file, but read all the same: a full buffer would stall the connection.
+            if (reply.isOpen() && reply.bytesAvailable() > 0)
+                reply.skip(reply.bytesAvailable());
             return;
+        }
         // Pieces arrive in tens of kilobytes; gathering them into one buffer, allocated once,
         // makes for fewer and larger writes.
         if (m_buffer.isEmpty())
@@ -201,9 +206,16 @@ DownloadService::DownloadService(const HttpTransport &transport, QObject *parent
 DownloadService::~DownloadService()
 {
     m_cancelled->store(true);
-    QMetaObject::invokeMethod(m_transfer, [transfer = m_transfer] { transfer->cancel(); }, Qt::QueuedConnection);
+    // The transfer ends, and removes its partial file, before its thread stops.
+    QMetaObject::invokeMethod(m_transfer, [transfer = m_transfer] { transfer->cancel(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
+    // A download still waiting ends as cancelled rather than waiting forever.
+    if (m_completion && !m_completion->outcome) {
+        m_completion->outcome = unexpected(Error::cancelled());
+        m_completion->serviceGone = true;
+        Q_EMIT m_completion->ended();
+    }
 }
 
 std::optional<QString> DownloadService::fileName(const QUrl &url)
@@ -228,8 +240,10 @@ void DownloadService::deliverProgress(double fraction)
 
 void DownloadService::deliverOutcome(Expected<QString, Error> outcome)
 {
-    m_outcome = std::move(outcome);
-    Q_EMIT transferEnded();
+    if (!m_completion)
+        return;
+    m_completion->outcome = std::move(outcome);
+    Q_EMIT m_completion->ended();
 }
 
 QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::download(QUrl url, QString into,
@@ -250,20 +264,20 @@ QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::downlo
     // A fresh flag per download, so a late cancel of the previous one cannot reach this one.
     m_cancelled = std::make_shared<std::atomic_bool>(false);
     m_progress = std::move(progress);
-    m_outcome.reset();
-    QPointer<DownloadService> self(this);
+    const auto completion = std::make_shared<DownloadCompletion>();
+    m_completion = completion;
     QMetaObject::invokeMethod(m_transfer,
                               [transfer = m_transfer, url, partialPath, finalPath, cancelled = m_cancelled] {
                                   transfer->start(url, partialPath, finalPath, cancelled);
                               },
                               Qt::QueuedConnection);
     // The outcome is posted to this thread, so it cannot arrive before the wait begins.
-    co_await qCoro(this, &DownloadService::transferEnded);
-    if (!self)
-        co_return unexpected(Failure(Error::cancelled()));
+    co_await qCoro(completion.get(), &DownloadCompletion::ended);
+    auto outcome = std::move(*completion->outcome);
+    if (completion->serviceGone)
+        co_return unexpected(Failure(outcome.error())); // the service is gone: touch nothing of it
     m_progress = {};
-    auto outcome = std::move(*m_outcome);
-    m_outcome.reset();
+    m_completion.reset();
     if (!outcome)
         co_return unexpected(Failure(outcome.error()));
     co_return std::move(*outcome);

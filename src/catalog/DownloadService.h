@@ -19,6 +19,7 @@
 namespace vantry {
 
 class DownloadTransfer;
+class DownloadCompletion;
 
 /// Downloads one release image at a time into a folder: streamed to "<name>.partial", moved to
 /// "<name>" only when the whole body arrived with status 200, and nothing left behind on any
@@ -67,10 +68,6 @@ public:
     /// plain name.
     [[nodiscard]] static std::optional<QString> fileName(const QUrl &url);
 
-Q_SIGNALS:
-    /// The transfer in flight has ended (internal: wakes the waiting download).
-    void transferEnded();
-
 private:
     friend class DownloadTransfer;
     void deliverProgress(double fraction);
@@ -81,7 +78,21 @@ private:
     DownloadTransfer *m_transfer = nullptr; // lives on m_thread
     std::shared_ptr<std::atomic_bool> m_cancelled;
     Progress m_progress;
-    std::optional<Expected<QString, Error>> m_outcome;
+    // Shared with the waiting download, so that it can still be woken when the service is gone.
+    std::shared_ptr<DownloadCompletion> m_completion;
+};
+
+/// How one download ended, handed to the download that waits for it (internal).
+class DownloadCompletion : public QObject
+{
+    Q_OBJECT
+
+public:
+    std::optional<Expected<QString, DownloadService::Error>> outcome;
+    bool serviceGone = false;
+
+Q_SIGNALS:
+    void ended();
 };
 
 } // namespace vantry

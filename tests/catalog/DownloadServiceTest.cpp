@@ -6,6 +6,7 @@
 #include <support/TestServer.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 
@@ -112,6 +113,12 @@ private Q_SLOTS:
         QCOMPARE(m_server.hits(u"/x.dmg"_qs), 0);
 
         QCOMPARE(errorOf(download(u"/missing.dmg"_qs)), std::optional(DownloadService::Error::httpStatus(404)));
+        // A large error page is read away, not left to stall the connection until the time-out.
+        m_server.answer(u"/large-error.dmg"_qs, 404, image(4 * 1024 * 1024));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(errorOf(download(u"/large-error.dmg"_qs)), std::optional(DownloadService::Error::httpStatus(404)));
+        QVERIFY2(timer.elapsed() < 30'000, "the body of a refused answer is drained");
         QVERIFY(filesLeft().isEmpty());
 
         m_server.redirect(u"/away.dmg"_qs, "https://example.com/x.dmg", 302);
@@ -159,6 +166,20 @@ private Q_SLOTS:
         m_server.route(u"/endless.dmg"_qs, endless);
         QTimer::singleShot(300, &m_service, &DownloadService::cancel);
         QCOMPARE(errorOf(download(u"/endless.dmg"_qs)), std::optional(DownloadService::Error::cancelled()));
+        QVERIFY(filesLeft().isEmpty());
+
+        // A cancel before the transfer has even started is heard too.
+        m_server.serve(u"/early.dmg"_qs, image(100'000));
+        auto early = m_service.download(QUrl(onOrigin(u"/early.dmg"_qs)), folder(), {});
+        m_service.cancel();
+        QCOMPARE(errorOf(QCoro::waitFor(early)), std::optional(DownloadService::Error::cancelled()));
+        QVERIFY(filesLeft().isEmpty());
+
+        // A service that goes away mid-transfer ends its download as cancelled and leaves nothing.
+        auto doomed = std::make_unique<DownloadService>(*m_transport);
+        auto orphaned = doomed->download(QUrl(onOrigin(u"/endless.dmg"_qs)), folder(), {});
+        QTimer::singleShot(200, [&doomed] { doomed.reset(); });
+        QCOMPARE(errorOf(QCoro::waitFor(orphaned)), std::optional(DownloadService::Error::cancelled()));
         QVERIFY(filesLeft().isEmpty());
 
         // The service is usable again afterwards.
