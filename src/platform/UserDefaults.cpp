@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <map>
 
 namespace vantry {
 
@@ -36,6 +37,7 @@ Loaded load(const QString &path)
 
 struct UserDefaults::State {
     nlohmann::json values;
+    std::map<std::string, std::optional<nlohmann::json>> unsaved; // nothing: removed
 };
 
 UserDefaults::UserDefaults(QString filePath) : m_filePath(std::move(filePath)), m_state(std::make_unique<State>())
@@ -92,47 +94,66 @@ std::optional<QString> UserDefaults::text(const QString &key) const
     return QString::fromStdString(found->get<std::string>());
 }
 
-template <class Change> Expected<void, SystemError> UserDefaults::write(Change &&change)
+Expected<void, SystemError> UserDefaults::write(const QString &key, std::optional<nlohmann::json> value)
 {
     QMutexLocker lock(&m_mutex);
-    change(m_state->values);
+    // Every change stays pending until it is on disk, so a failed write is tried again with the
+    // next one instead of being lost when the file is read back.
+    const std::string name = key.toStdString();
+    if (value)
+        m_state->values[name] = *value;
+    else
+        m_state->values.erase(name);
+    m_state->unsaved[name] = std::move(value);
 
     Loaded onDisk = load(m_filePath);
+    nlohmann::json merged = std::move(onDisk.object);
     if (onDisk.unreadable) {
-        // Keep what we could not read for the user to inspect; never delete it.
-        const QByteArray from = QFile::encodeName(m_filePath);
-        const QByteArray to = QFile::encodeName(m_filePath + QStringLiteral(".unreadable"));
-        if (::rename(from.constData(), to.constData()) != 0 && errno != ENOENT)
+        // Keep what we could not read for the user to inspect, under a name of its own; never
+        // delete it. What this process knows is the best base for the new file.
+        QString aside = m_filePath + QStringLiteral(".unreadable");
+        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+            aside = m_filePath + QStringLiteral(".unreadable-") + QString::number(n);
+        if (::rename(QFile::encodeName(m_filePath).constData(), QFile::encodeName(aside).constData()) != 0 && errno != ENOENT)
             return unexpected(SystemError::fromErrno(QStringLiteral("rename"), m_filePath));
+        merged = m_state->values;
     }
-    change(onDisk.object);
+    for (const auto &[unsavedKey, pending] : m_state->unsaved) {
+        if (pending)
+            merged[unsavedKey] = *pending;
+        else
+            merged.erase(unsavedKey);
+    }
     // What another instance wrote meanwhile is kept, and this process sees it too.
-    m_state->values = onDisk.object;
+    m_state->values = merged;
 
     if (auto folder = FileSystem::makeDirectories(QFileInfo(m_filePath).absolutePath(), 0700); !folder)
         return folder;
-    const std::string text = onDisk.object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
-    return FileSystem::writeFileAtomically(m_filePath, QByteArrayView(text.data(), qsizetype(text.size())), 0600);
+    const std::string text = merged.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
+    auto written = FileSystem::writeFileAtomically(m_filePath, QByteArrayView(text.data(), qsizetype(text.size())), 0600);
+    if (written)
+        m_state->unsaved.clear();
+    return written;
 }
 
 Expected<void, SystemError> UserDefaults::setInteger(const QString &key, std::int64_t value)
 {
-    return write([&](nlohmann::json &values) { values[key.toStdString()] = value; });
+    return write(key, nlohmann::json(value));
 }
 
 Expected<void, SystemError> UserDefaults::setBoolean(const QString &key, bool value)
 {
-    return write([&](nlohmann::json &values) { values[key.toStdString()] = value; });
+    return write(key, nlohmann::json(value));
 }
 
 Expected<void, SystemError> UserDefaults::setText(const QString &key, const QString &value)
 {
-    return write([&](nlohmann::json &values) { values[key.toStdString()] = value.toStdString(); });
+    return write(key, nlohmann::json(value.toStdString()));
 }
 
 Expected<void, SystemError> UserDefaults::remove(const QString &key)
 {
-    return write([&](nlohmann::json &values) { values.erase(key.toStdString()); });
+    return write(key, std::nullopt);
 }
 
 } // namespace vantry

@@ -3,6 +3,8 @@
 #include <core/Expected.h>
 #include <platform/SystemError.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <QMutex>
 #include <QString>
 
@@ -46,7 +48,7 @@ public:
 
 private:
     struct State;
-    template <class Change> Expected<void, SystemError> write(Change &&change);
+    Expected<void, SystemError> write(const QString &key, std::optional<nlohmann::json> value);
 
     QString m_filePath;
     mutable QMutex m_mutex;

@@ -88,6 +88,14 @@ private Q_SLOTS:
         QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
         QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
         QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+
+        // Spoiled again later: what this process knew is kept, and so is each unreadable file.
+        QVERIFY(FileSystem::writeFileAtomically(path, "second garbage"));
+        QVERIFY(defaults.setInteger(QStringLiteral("n"), 3));
+        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
+        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable-2")), QByteArray("second garbage"));
+        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+        QCOMPARE(UserDefaults(path).integer(QStringLiteral("n")), std::optional<std::int64_t>(3));
     }
 
     void aFolderInTheWayIsSetAsideToo()
@@ -122,6 +130,16 @@ private Q_SLOTS:
         const auto written = defaults.setInteger(QStringLiteral("catalog.versionHighWater"), 9);
         QVERIFY(!written);
         QCOMPARE(defaults.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+
+        // A later write neither loses it in memory nor forgets to store it once it can.
+        QVERIFY(!defaults.setText(QStringLiteral("theme"), QStringLiteral("atrium")));
+        QCOMPARE(defaults.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+        QVERIFY(QFile::remove(blocker));
+        QVERIFY(defaults.setBoolean(QStringLiteral("soundEnabled"), false));
+        UserDefaults reread(blocker + QStringLiteral("/defaults.json"));
+        QCOMPARE(reread.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+        QCOMPARE(reread.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
+        QCOMPARE(reread.boolean(QStringLiteral("soundEnabled")), std::optional(false));
     }
 };
 
