@@ -162,15 +162,23 @@ int attach(const QStringList &arguments)
     bool mounted = !extract && QFile::exists(QStringLiteral("/dev/fuse"))
         && runQuietly(tool("squashfuse"), {QStringLiteral("-o"), QStringLiteral("ro"), image, mountPoint}, &reason);
     if (!mounted) {
+        // Marked first: should this run be cut short, a detach still knows what to remove.
+        QFile marker(QDir(mountPoint).filePath(extractedMarker));
+        if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) || marker.write(QFile::encodeName(image)) < 0) {
+            marker.close();
+            QFile::remove(marker.fileName());
+            return fail("attach", QStringLiteral("the extracted image could not be marked"));
+        }
+        marker.close();
         if (!runQuietly(tool("unsquashfs"), {QStringLiteral("-f"), QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-d"),
                                             mountPoint, image},
                         &reason)) {
             removeExtracted(mountPoint);
             return fail("attach", reason.isEmpty() ? QStringLiteral("the image could not be read") : reason);
         }
-        QFile marker(QDir(mountPoint).filePath(extractedMarker));
+        // An image may hold a file of the marker's name: ours is the one that counts.
+        QFile::remove(marker.fileName());
         if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) || marker.write(QFile::encodeName(image)) < 0) {
-            marker.close();
             removeExtracted(mountPoint);
             return fail("attach", QStringLiteral("the extracted image could not be marked"));
         }
@@ -211,6 +219,9 @@ int detach(const QStringList &arguments)
     }
     if (target.isEmpty())
         return usage();
+    // A link could point a detach at someone else's mount: only the folder itself is detached.
+    if (QFileInfo(target).isSymLink())
+        return fail("detach", QStringLiteral("the target is a symbolic link"));
     const QString path = QFileInfo(target).canonicalFilePath();
     if (path.isEmpty())
         return fail("detach", QStringLiteral("No such file or directory"));

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <signal.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,6 +28,15 @@ void removeFolderAndMarker(const QString &mountRoot)
 {
     QDir().rmdir(mountRoot);
     QFile::remove(mountRoot + markerSuffix);
+}
+
+// The marker names a process that still runs (or runs but is not ours to signal).
+bool ownerIsAlive(const QString &markerPath)
+{
+    const auto marker = FileSystem::readFile(markerPath);
+    bool parsed = false;
+    const int pid = marker ? QString::fromUtf8(*marker).trimmed().toInt(&parsed) : 0;
+    return parsed && pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
 Failure attachFailed(QString text) { return MountError{MountError::Kind::attachFailed, std::move(text), 0}; }
@@ -149,17 +159,20 @@ void sweepStaleMounts(const QString &parent, const QString &hdiutil)
     for (const QString &name : names) {
         if (name.endsWith(markerSuffix))
             continue;
-        const auto marker = FileSystem::readFile(folder.filePath(name + markerSuffix));
-        bool parsed = false;
-        const int pid = marker ? QString::fromUtf8(*marker).trimmed().toInt(&parsed) : 0;
-        // Alive, or alive but not ours to signal: leave it to its owner.
-        if (parsed && pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM))
+        // In a shared temporary folder, only real folders of this user are ours to clean.
+        struct stat status {};
+        if (::lstat(QFile::encodeName(folder.filePath(name)).constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+            || status.st_uid != ::getuid())
+            continue;
+        if (ownerIsAlive(folder.filePath(name + markerSuffix)))
             continue;
         forceCleanup(folder.filePath(name), {}, hdiutil);
     }
     for (const QString &name : names) {
-        if (name.endsWith(markerSuffix) && !QFileInfo(folder.filePath(name.chopped(markerSuffix.size()))).exists()
-            && !QFileInfo(folder.filePath(name.chopped(markerSuffix.size()))).isSymLink())
+        const QString mountRoot = folder.filePath(name.chopped(markerSuffix.size()));
+        // A live owner may have written its marker and not yet made its folder.
+        if (name.endsWith(markerSuffix) && !QFileInfo::exists(mountRoot) && !QFileInfo(mountRoot).isSymLink()
+            && !ownerIsAlive(folder.filePath(name)))
             QFile::remove(folder.filePath(name));
     }
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -130,31 +132,50 @@ Expected<Result, RunError> run(const QString &path, const QStringList &arguments
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out.writeEnd(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err.writeEnd(), STDERR_FILENO);
+    // A group of its own, so that the end of a tool that overran takes its helpers with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv.data(), environ);
+    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (spawned != 0)
         return launchFailed(spawned);
     out.closeWrite();
     err.closeWrite();
 
     Result result;
-    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
     int status = 0;
-    if (drainUntil(out, err, result.stdoutBytes, result.stderrBytes, Clock::now() + limit)) {
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    bool exited = false;
+    // Drains both pipes and reaps the tool until both pipes ended and it exited, or the deadline.
+    const auto settle = [&](Clock::time_point deadline) {
+        for (;;) {
+            const bool ended = drainUntil(out, err, result.stdoutBytes, result.stderrBytes,
+                                          std::min(deadline, Clock::now() + std::chrono::milliseconds(50)));
+            if (!exited)
+                exited = hasExited(pid, status);
+            if (ended && exited)
+                return true;
+            if (Clock::now() >= deadline)
+                return false;
+            if (ended) // the pipes are closed but the tool still runs
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+    };
+
+    const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
+    if (settle(Clock::now() + limit)) {
         result.status = terminationStatus(status);
         return result;
     }
 
     // Past the limit: ask, then insist.
-    ::kill(pid, SIGTERM);
-    bool drained = drainUntil(out, err, result.stdoutBytes, result.stderrBytes, Clock::now() + std::chrono::seconds(2));
-    bool exited = hasExited(pid, status);
-    if (!drained && !exited) {
-        ::kill(pid, SIGKILL);
-        drainUntil(out, err, result.stdoutBytes, result.stderrBytes, Clock::now() + std::chrono::seconds(2));
+    ::kill(-pid, SIGTERM);
+    if (!settle(Clock::now() + std::chrono::seconds(2)) && !exited) {
+        ::kill(-pid, SIGKILL);
+        settle(Clock::now() + std::chrono::seconds(2));
     }
     if (!exited) {
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -162,13 +162,23 @@ private Q_SLOTS:
         // A folder without a marker, and a marker without a folder.
         const QString orphan = parent() + u"/vantry-mount-0A1B2C3D-0000-4000-8000-000000000000"_qs;
         QVERIFY(FileSystem::makeDirectories(orphan));
-        QVERIFY(FileSystem::writeFileAtomically(parent() + u"/vantry-mount-LONE.pid"_qs, "12"));
+        QVERIFY(FileSystem::writeFileAtomically(parent() + u"/vantry-mount-LONE.pid"_qs, QByteArray::number(deadPid)));
         QVERIFY(FileSystem::writeFileAtomically(parent() + u"/unrelated"_qs, "kept"));
+        // A link planted under a mount folder's name leads nowhere near the live mount.
+        const QString planted = parent() + u"/vantry-mount-PLANTED"_qs;
+        QVERIFY(QFile::link(live->mountRoot, planted));
 
         DMGMounter::sweepStaleMounts(parent());
         QCOMPARE(entries(parent()), (QStringList{u"unrelated"_qs, QFileInfo(live->mountRoot).fileName(),
-                                                 QFileInfo(live->mountRoot).fileName() + u".pid"_qs}));
+                                                 QFileInfo(live->mountRoot).fileName() + u".pid"_qs, u"vantry-mount-PLANTED"_qs}));
         QVERIFY(QFileInfo::exists(live->appPath));
+        QVERIFY(QFile::remove(planted));
+
+        // A live owner's marker is kept even before its folder exists.
+        QVERIFY(FileSystem::writeFileAtomically(parent() + u"/vantry-mount-STARTING.pid"_qs, QByteArray::number(qint64(::getpid()))));
+        DMGMounter::sweepStaleMounts(parent());
+        QVERIFY(QFileInfo::exists(parent() + u"/vantry-mount-STARTING.pid"_qs));
+        QVERIFY(QFile::remove(parent() + u"/vantry-mount-STARTING.pid"_qs));
 
         DMGMounter::detach(*live);
         QCOMPARE(entries(parent()), QStringList{u"unrelated"_qs});

@@ -53,6 +53,25 @@ private Q_SLOTS:
         QVERIFY(left && left->stdoutBytes.trimmed().isEmpty());
     }
 
+    void theLimitHoldsWhateverTheToolDoes()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        // Its output closed early, the tool runs on: the limit still applies.
+        const auto silent = ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"exec >/dev/null 2>&1; exec sleep 1719"_qs}, 1);
+        QVERIFY(!silent);
+        QCOMPARE(silent.error().kind, Kind::timedOut);
+        QVERIFY2(timer.elapsed() < 10'000, "a tool with closed pipes is not waited for without end");
+
+        // Helpers the tool started end with it.
+        const auto helpers = ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"sleep 1718 & exec sleep 1720"_qs}, 1);
+        QVERIFY(!helpers);
+        QTest::qWait(200);
+        const auto left = ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"pgrep -f '^sleep 17(18|19|20)$' || true"_qs}, 30);
+        QVERIFY(left);
+        QCOMPARE(left->stdoutBytes.trimmed(), QByteArray());
+    }
+
     void aMissingToolIsALaunchFailure()
     {
         const auto missing = ProcessRunner::run(u"/nonexistent/hdiutil"_qs, {u"attach"_qs}, 10);
