@@ -31,7 +31,9 @@ QString canonical(const QString &path)
 {
     if (path.isEmpty())
         return path;
-    QString text = QDir::cleanPath(resolveExisting(QFileInfo(path).absoluteFilePath()));
+    // Not QFileInfo::absoluteFilePath: it removes ".." before links are resolved.
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
+    QString text = QDir::cleanPath(resolveExisting(absolute));
     while (text.size() > 1 && text.endsWith(u'/'))
         text.chop(1);
     return text;
