@@ -49,30 +49,41 @@ QCoro::Task<Expected<QByteArray, AllowlistFetch::Failure>> AllowlistFetch::data(
         }
         co_await qCoro(reply.get()).waitForFinished();
 
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            if (reply->error() != QNetworkReply::NoError)
-                co_return unexpected(Failure(HttpTransport::transferError(*reply)));
-            co_return unexpected(Failure(FetchError::httpStatus(-1)));
-        }
-        const int code = status.toInt();
-        if (code >= 300 && code < 400 && reply->hasRawHeader("Location")) {
-            const auto target = redirectTarget(url, reply->rawHeader("Location"));
-            if (!target)
-                co_return unexpected(Failure(FetchError::httpStatus(code)));
-            if (redirects == maximumRedirects)
-                co_return unexpected(Failure(TransferError{QNetworkReply::TooManyRedirectsError,
-                                                           QStringLiteral("Too many redirects."), false}));
-            url = *target;
+        auto judgement = judge(*reply, url, redirects);
+        if (auto *failure = std::get_if<Failure>(&judgement))
+            co_return unexpected(std::move(*failure));
+        if (auto *follow = std::get_if<Follow>(&judgement)) {
+            url = follow->target;
             continue;
         }
-        if (code != 200)
-            co_return unexpected(Failure(FetchError::httpStatus(code)));
-        // A 200 whose body broke off is a transfer failure, not a short document.
-        if (reply->error() != QNetworkReply::NoError)
-            co_return unexpected(Failure(HttpTransport::transferError(*reply)));
         co_return reply->readAll();
     }
+}
+
+std::variant<AllowlistFetch::Complete, AllowlistFetch::Follow, AllowlistFetch::Failure>
+AllowlistFetch::judge(const QNetworkReply &reply, const QUrl &url, int redirects)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        if (reply.error() != QNetworkReply::NoError)
+            return Failure(HttpTransport::transferError(reply));
+        return Failure(FetchError::httpStatus(-1));
+    }
+    const int code = status.toInt();
+    if (code >= 300 && code < 400 && reply.hasRawHeader("Location")) {
+        const auto target = redirectTarget(url, reply.rawHeader("Location"));
+        if (!target)
+            return Failure(FetchError::httpStatus(code));
+        if (redirects == maximumRedirects)
+            return Failure(TransferError{QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects."), false});
+        return Follow{*target};
+    }
+    if (code != 200)
+        return Failure(FetchError::httpStatus(code));
+    // A 200 whose body broke off is a transfer failure, not a short document.
+    if (reply.error() != QNetworkReply::NoError)
+        return Failure(HttpTransport::transferError(reply));
+    return Complete{};
 }
 
 } // namespace vantry

@@ -52,6 +52,17 @@ public:
     /// The whole body at `url`, held in memory.
     [[nodiscard]] QCoro::Task<Expected<QByteArray, Failure>> data(QUrl url, QPointer<Cancellation> cancellation = {}) const;
 
+    /// A finished reply whose body is complete and may be taken.
+    struct Complete {};
+    /// A redirect the rule allows: request this next.
+    struct Follow {
+        QUrl target;
+    };
+    /// What a finished reply to a request for `url` means, after `redirects` redirects already
+    /// followed: shared with downloads, so both judge answers alike.
+    [[nodiscard]] static std::variant<Complete, Follow, Failure> judge(const QNetworkReply &reply, const QUrl &url,
+                                                                       int redirects);
+
     /// The redirect rule, shared with downloads: the target of a redirect from `from` when it
     /// may be followed, nothing when it must be refused.
     [[nodiscard]] static std::optional<QUrl> redirectTarget(const QUrl &from, const QByteArray &location);

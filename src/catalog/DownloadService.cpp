@@ -122,27 +122,19 @@ private:
         if (*m_cancelled)
             return finish(unexpected(Error::cancelled()));
 
-        const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            if (reply.error() != QNetworkReply::NoError)
-                return finish(unexpected(Error::failed(HttpTransport::transferError(reply).description)));
-            return finish(unexpected(Error::httpStatus(-1)));
+        auto judgement = AllowlistFetch::judge(reply, m_url, m_redirects);
+        if (const auto *failure = std::get_if<AllowlistFetch::Failure>(&judgement)) {
+            // Only statuses and transfer failures come out of a judgement: no origin refusal.
+            if (const auto *fetchError = std::get_if<FetchError>(failure))
+                return finish(unexpected(Error::httpStatus(fetchError->status)));
+            return finish(unexpected(Error::failed(std::get<TransferError>(*failure).description)));
         }
-        const int code = status.toInt();
-        if (code >= 300 && code < 400 && reply.hasRawHeader("Location")) {
-            const auto target = AllowlistFetch::redirectTarget(m_url, reply.rawHeader("Location"));
-            if (!target)
-                return finish(unexpected(Error::httpStatus(code)));
-            if (m_redirects++ == AllowlistFetch::maximumRedirects)
-                return finish(unexpected(Error::failed(QStringLiteral("Too many redirects."))));
-            m_url = *target;
+        if (const auto *follow = std::get_if<AllowlistFetch::Follow>(&judgement)) {
+            ++m_redirects;
+            m_url = follow->target;
             m_reply.release()->deleteLater();
             return request();
         }
-        if (code != 200)
-            return finish(unexpected(Error::httpStatus(code)));
-        if (reply.error() != QNetworkReply::NoError)
-            return finish(unexpected(Error::failed(HttpTransport::transferError(reply).description)));
 
         m_file.close();
         if (m_file.error() != QFileDevice::NoError)
