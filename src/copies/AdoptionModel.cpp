@@ -2,11 +2,14 @@
 
 #include <copies/PathOrder.h>
 
+#include <platform/PropertyList.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace vantry::AdoptionModel {
 
@@ -37,6 +40,85 @@ QString canonical(const QString &path)
     while (text.size() > 1 && text.endsWith(u'/'))
         text.chop(1);
     return text;
+}
+
+AdoptionVerdict assess(const Catalog::Entry &entry, const AdoptionCandidateFacts &facts,
+                       std::int64_t highWaterMark, const SystemVersion &os)
+{
+    if (!facts.signatureValid)
+        return AdoptionRefusal::signatureInvalid();
+    if (!facts.notarized)
+        return AdoptionRefusal::notNotarized();
+    const PlistValue *plist = facts.plist ? &*facts.plist : nullptr;
+    if (!plist || !plist->dictionary() || plist->dictionary()->empty())
+        return AdoptionRefusal::identityMismatch(std::nullopt);
+    auto identifier = plist->text(u"CFBundleIdentifier");
+    if (!identifier)
+        return AdoptionRefusal::identityMismatch(std::nullopt);
+    if (*identifier != entry.bundleId)
+        return AdoptionRefusal::identityMismatch(std::move(identifier));
+
+    const auto buildText = plist->text(u"CFBundleVersion");
+    const auto build = buildText ? LibraryScanner::parseBuildNumber(*buildText) : std::nullopt;
+    auto shortVersion = plist->text(u"CFBundleShortVersionString");
+    if (!build || !shortVersion)
+        return AdoptionRefusal::versionUnreadable();
+    if (*build < highWaterMark)
+        return AdoptionRefusal::belowHighWaterMark(*build, highWaterMark);
+
+    QString required = entry.minSystemVersion;
+    const auto entryFloor = VersionCompare::parseSystemVersion(required);
+    if (const auto bundleText = plist->text(u"LSMinimumSystemVersion")) {
+        const auto bundleFloor = VersionCompare::parseSystemVersion(*bundleText);
+        if (entryFloor && bundleFloor && VersionCompare::compare(*bundleFloor, *entryFloor) > 0)
+            required = *bundleText;
+    }
+    // A floor that cannot be read cannot be shown to be met.
+    const auto floor = VersionCompare::parseSystemVersion(required);
+    if (!floor || VersionCompare::compare(os, *floor) < 0)
+        return AdoptionRefusal::systemFloorNotMet(required);
+
+    return AdoptableCopy {facts.canonicalURL, *build, std::move(*shortVersion), facts.writable, facts.parentWritable};
+}
+
+std::optional<AdoptableCopy> select(const QList<AdoptableCopy> &copies)
+{
+    const auto best = std::min_element(copies.begin(), copies.end(), [](const AdoptableCopy &a, const AdoptableCopy &b) {
+        if (a.version != b.version)
+            return a.version > b.version;
+        return copies_detail::pathPrecedes(a.canonicalURL, b.canonicalURL);
+    });
+    if (best == copies.end())
+        return std::nullopt;
+    return *best;
+}
+
+std::optional<qsizetype> dataSharingCopyCount(const AdoptionReport &report,
+                                              const std::optional<QList<DataSighting>> &sightings)
+{
+    if (!sightings)
+        return std::nullopt;
+    QSet<QString> paths;
+    for (const AdoptionReport::Candidate &candidate : report.candidates) {
+        // Staging and translocated paths are transient views of another copy; a bundle of another
+        // identity keeps its data elsewhere.
+        bool counts = false;
+        if (const auto *exclusion = std::get_if<AdoptionExclusion>(&candidate.disposition)) {
+            counts = *exclusion == AdoptionExclusion::managedInstall ||
+                     *exclusion == AdoptionExclusion::readOnlyOrRemovableVolume;
+        } else {
+            const auto &verdict = std::get<AdoptionVerdict>(candidate.disposition);
+            const auto *refusal = std::get_if<AdoptionRefusal>(&verdict);
+            counts = !refusal || refusal->discriminator() != AdoptionRefusal::Case::identityMismatch;
+        }
+        if (counts)
+            paths.insert(candidate.canonicalURL);
+    }
+    for (const DataSighting &sighting : *sightings) {
+        if (sighting.bundleId == report.bundleId)
+            paths.insert(canonical(sighting.url));
+    }
+    return paths.size();
 }
 
 std::optional<InstallResolution> resolve(const QString &bundleId,

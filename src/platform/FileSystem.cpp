@@ -192,4 +192,10 @@ Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView byt
     return {};
 }
 
+bool isWritable(const QString &path)
+{
+    // The effective ids decide what the launcher can do, as they will when it writes.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0;
+}
+
 } // namespace vantry::FileSystem

@@ -36,4 +36,8 @@ namespace vantry::FileSystem {
 [[nodiscard]] Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView bytes,
                                                        mode_t mode);
 
+/// Whether this user may write `path` now: its permissions allow it and its volume is not
+/// mounted read-only. False when it cannot be told.
+[[nodiscard]] bool isWritable(const QString &path);
+
 } // namespace vantry::FileSystem

@@ -1,8 +1,10 @@
 #include <platform/Workspace.h>
 
 #include <platform/FileSystem.h>
+#include <platform/Paths.h>
 #include <platform/PropertyList.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -52,6 +54,22 @@ std::optional<QString> bundleIdentifier(const QByteArray &bundle)
     if (!info)
         return std::nullopt;
     return info->text(u"CFBundleIdentifier");
+}
+
+void collectApplications(const QString &folder, int depth, const QString &bundleId, QStringList &found)
+{
+    const QStringList names = QDir(folder).entryList(
+        QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = folder + u'/' + name;
+        if (name.endsWith(u".app"_qs)) {
+            // A bundle is an application, never a folder to look inside.
+            if (bundleIdentifier(QFile::encodeName(path)) == bundleId)
+                found.append(path);
+        } else if (depth > 1) {
+            collectApplications(path, depth - 1, bundleId, found);
+        }
+    }
 }
 
 // Reports errno to the launcher through the pipe and ends the child. Only async-signal-safe calls
@@ -271,6 +289,27 @@ int terminate(const QString &bundleId)
         ::close(process);
     }
     return signalled;
+}
+
+QList<RegistryRoot> registryRoots()
+{
+    const QString home = Paths::homeDirectory();
+    return {{home + u"/Applications"_qs, 2},
+            {home + u"/Games"_qs, 2},
+            {u"/opt"_qs, 2},
+            {u"/Applications"_qs, 1}};
+}
+
+QStringList applicationURLs(const QString &bundleId, const QList<RegistryRoot> &roots)
+{
+    QStringList found;
+    for (const RegistryRoot &root : roots) {
+        QString folder = root.path;
+        while (folder.size() > 1 && folder.endsWith(u'/'))
+            folder.chop(1);
+        collectApplications(folder, root.depth, bundleId, found);
+    }
+    return found;
 }
 
 } // namespace vantry::Workspace

@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <optional>
@@ -49,6 +50,25 @@ enum class OpenError {
 /// VANTRY_MANAGED=1. Returns once the program is running; it is never waited for, and nothing
 /// of it is left for the launcher to reap.
 [[nodiscard]] Expected<void, OpenError> openApplication(const QString &bundlePath);
+
+/// A folder the application registry looks through, and how deep: 1 finds bundles directly in
+/// it, 2 also those one folder further down.
+struct RegistryRoot {
+    QString path;
+    int depth = 1;
+
+    friend bool operator==(const RegistryRoot &, const RegistryRoot &) = default;
+};
+
+/// Where applications are installed on this host: ~/Applications and ~/Games (two levels, the
+/// managed games folder among them), /opt (two levels) and /Applications (one level).
+[[nodiscard]] QList<RegistryRoot> registryRoots();
+
+/// The application registry: every bundle ("<name>.app" folder, or a link to one) in `roots`
+/// whose CFBundleIdentifier is exactly `bundleId`, root by root in the given order and by name
+/// within a folder. Paths are as found, not canonicalised. Missing or unreadable folders add
+/// nothing. Blocks: it reads every bundle's Info.plist.
+[[nodiscard]] QStringList applicationURLs(const QString &bundleId, const QList<RegistryRoot> &roots = registryRoots());
 
 /// Asks every running application with `bundleId` to quit with SIGTERM (never SIGKILL) and
 /// returns how many were signalled. It does not wait for them to exit.

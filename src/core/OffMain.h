@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QCoroFuture>
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <type_traits>
+
+namespace vantry {
+
+/// The pool every piece of blocking work runs on: the main thread never waits on a disk, a tool
+/// or a signature check.
+[[nodiscard]] QThreadPool *offMainPool();
+
+/// Starts a copy of `work` on the pool; `co_await` the result to resume on the awaiting thread
+/// with its value. `work` must not touch state the main thread owns: capture copies.
+///
+/// It takes a named callable only. GCC 12 destroys the temporaries of a `co_await` expression
+/// twice when it suspends, so `co_await offMain([...] {...})` would free the captures twice.
+template<typename Work>
+[[nodiscard]] QFuture<std::invoke_result_t<Work &>> offMain(Work &work)
+{
+    return QtConcurrent::run(offMainPool(), work);
+}
+
+} // namespace vantry

@@ -1,0 +1,82 @@
+#include <core/OffMain.h>
+
+#include <QCoroTask>
+#include <QFuture>
+#include <QCoreApplication>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+using namespace vantry;
+
+namespace {
+
+struct Sighting {
+    QThread *workThread = nullptr;
+    QThread *resumedOn = nullptr;
+    int result = 0;
+};
+
+QCoro::Task<Sighting> hop(int value)
+{
+    Sighting seen;
+    auto work = [value, &seen] {
+        seen.workThread = QThread::currentThread();
+        return value * 2;
+    };
+    seen.result = co_await offMain(work);
+    seen.resumedOn = QThread::currentThread();
+    co_return seen;
+}
+
+QCoro::Task<bool> hopVoid(std::shared_ptr<std::atomic<bool>> ran)
+{
+    auto work = [ran] { *ran = true; };
+    co_await offMain(work);
+    co_return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+} // namespace
+
+class OffMainTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void theWorkRunsOnThePoolAndTheCallerResumesAtHome()
+    {
+        const Sighting seen = QCoro::waitFor(hop(21));
+        QCOMPARE(seen.result, 42);
+        QVERIFY(seen.workThread != nullptr);
+        QVERIFY(seen.workThread != QThread::currentThread());
+        QCOMPARE(seen.resumedOn, QThread::currentThread());
+
+        auto ran = std::make_shared<std::atomic<bool>>(false);
+        QVERIFY(QCoro::waitFor(hopVoid(ran)));
+        QVERIFY(ran->load());
+    }
+
+    void slowWorkDoesNotHoldBackOtherWork()
+    {
+        // Both wait for each other: on a pool of one thread they would never finish.
+        auto firstStarted = std::make_shared<std::atomic<bool>>(false);
+        auto secondStarted = std::make_shared<std::atomic<bool>>(false);
+        const auto waitFor = [](std::shared_ptr<std::atomic<bool>> mine, std::shared_ptr<std::atomic<bool>> other) {
+            *mine = true;
+            for (int i = 0; i < 2000 && !*other; ++i)
+                QThread::msleep(1);
+            return other->load();
+        };
+        auto firstWork = [=] { return waitFor(firstStarted, secondStarted); };
+        auto secondWork = [=] { return waitFor(secondStarted, firstStarted); };
+        QFuture<bool> first = offMain(firstWork);
+        QFuture<bool> second = offMain(secondWork);
+        QVERIFY(first.result());
+        QVERIFY(second.result());
+    }
+};
+
+QTEST_GUILESS_MAIN(OffMainTest)
+#include "OffMainTest.moc"
