@@ -1,5 +1,6 @@
 #include <core/OffMain.h>
 
+#include <QCoreApplication>
 #include <QGlobalStatic>
 
 #include <algorithm>
@@ -9,17 +10,27 @@ namespace vantry {
 namespace {
 
 // Most of the work waits on a disk or a child process rather than a core, so the pool is wider
-// than the machine: a slow signature check must not hold back a library refresh. Its destructor
-// waits for work still running.
+// than the machine: a slow signature check must not hold back a library refresh.
 struct OffMainPool : QThreadPool {
     OffMainPool()
     {
         setObjectName(QStringLiteral("offMain"));
         setMaxThreadCount(std::max(8, QThread::idealThreadCount()));
+        // The threads end with the application, not at static destruction: by then the libraries
+        // they used (OpenSSL's per-thread state) have already been torn down.
+        qAddPostRoutine(&finishAll);
     }
+
+    static void finishAll();
 };
 
 Q_GLOBAL_STATIC(OffMainPool, pool)
+
+void OffMainPool::finishAll()
+{
+    if (!pool.isDestroyed())
+        pool()->waitForDone();
+}
 
 } // namespace
 
