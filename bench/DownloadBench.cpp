@@ -1,6 +1,7 @@
 // Downloads 64 MiB and 512 MiB from a loopback HTTPS server (vantry-publish serve, in its own
-// process) with DownloadService, and the same files with curl, and prints throughput and this
-// process's anonymous memory.
+// process) with DownloadService, and the same files with curl, once to /dev/null and once into
+// the same folder, and prints throughput and this process's anonymous memory. The second curl
+// figure pays for the disk as the launcher does.
 #include <catalog/DownloadService.h>
 #include <vantry/BuildConfig.h>
 
@@ -61,13 +62,30 @@ int main(int argc, char *argv[])
     const quint16 port = quint16(match.captured(1).toUInt());
     const QString host = QString::fromLatin1(BuildConfig::catalogHost);
 
+    // curl fetching the same file into `output`, in MiB/s; negative when it fails.
+    const auto curlMiBPerSecond = [&host, port](const QString &name, qint64 size, const QString &output) {
+        QProcess curl;
+        QElapsedTimer timer;
+        timer.start();
+        curl.start(QStringLiteral("curl"),
+                   {QStringLiteral("-sSf"), QStringLiteral("-o"), output, QStringLiteral("--cacert"),
+                    QStringLiteral(VANTRY_DEV_CERTIFICATE), QStringLiteral("--resolve"),
+                    QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(port),
+                    QStringLiteral("https://%1:%2/%3").arg(host).arg(port).arg(name)});
+        if (!curl.waitForFinished(600000) || curl.exitCode() != 0) {
+            std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
+            return -1.0;
+        }
+        return mibPerSecond(size, timer.nsecsElapsed());
+    };
+
     HttpTransport transport(DevelopmentOrigin{QStringLiteral("127.0.0.1"), port,
                                               QSslCertificate::fromPath(QStringLiteral(VANTRY_DEV_CERTIFICATE))});
     DownloadService service(transport);
 
     std::printf("each figure is the median of %d rounds; downloads go to %s\n", rounds, qPrintable(downloads.path()));
-    std::printf("%-8s %14s %14s %7s %16s %16s\n", "size", "vantry MiB/s", "curl MiB/s", "ratio", "anon start KiB",
-                "anon peak KiB");
+    std::printf("%-8s %14s %14s %7s %14s %7s %16s %16s\n", "size", "vantry MiB/s", "curl MiB/s", "ratio",
+                "curl>file", "ratio", "anon start KiB", "anon peak KiB");
     QList<qint64> peaks;
     for (const qint64 size : sizes) {
         const QString name = QStringLiteral("image-%1.dmg").arg(size >> 20);
@@ -75,6 +93,7 @@ int main(int argc, char *argv[])
         qint64 peak = start;
         QList<double> ours;
         QList<double> theirs;
+        QList<double> theirsToFile;
         for (int round = 0; round < rounds; ++round) {
             // Sampled at each whole per cent, so that measuring costs the download nothing.
             int sampled = -1;
@@ -96,25 +115,24 @@ int main(int argc, char *argv[])
             }
             QFile::remove(*result);
 
-            QProcess curl;
-            timer.restart();
-            curl.start(QStringLiteral("curl"),
-                       {QStringLiteral("-sSf"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("--cacert"),
-                        QStringLiteral(VANTRY_DEV_CERTIFICATE), QStringLiteral("--resolve"),
-                        QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(port),
-                        QStringLiteral("https://%1:%2/%3").arg(host).arg(port).arg(name)});
-            if (!curl.waitForFinished(600000) || curl.exitCode() != 0) {
-                std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
+            const double toNull = curlMiBPerSecond(name, size, QStringLiteral("/dev/null"));
+            const QString copy = downloads.filePath(QStringLiteral("curl-") + name);
+            const double toFile = curlMiBPerSecond(name, size, copy);
+            QFile::remove(copy);
+            if (toNull < 0 || toFile < 0)
                 return 1;
-            }
-            theirs << mibPerSecond(size, timer.nsecsElapsed());
+            theirs << toNull;
+            theirsToFile << toFile;
         }
         std::sort(ours.begin(), ours.end());
         std::sort(theirs.begin(), theirs.end());
+        std::sort(theirsToFile.begin(), theirsToFile.end());
         const double median = ours[rounds / 2];
         const double curlMedian = theirs[rounds / 2];
-        std::printf("%-8s %14.1f %14.1f %7.2f %16lld %16lld\n", qPrintable(QStringLiteral("%1 MiB").arg(size >> 20)),
-                    median, curlMedian, median / curlMedian, start, peak);
+        const double curlToFileMedian = theirsToFile[rounds / 2];
+        std::printf("%-8s %14.1f %14.1f %7.2f %14.1f %7.2f %16lld %16lld\n",
+                    qPrintable(QStringLiteral("%1 MiB").arg(size >> 20)), median, curlMedian, median / curlMedian,
+                    curlToFileMedian, median / curlToFileMedian, start, peak);
         peaks << peak;
     }
     std::printf("anonymous memory growth from 64 MiB to 512 MiB: %lld KiB\n", peaks[1] - peaks[0]);

@@ -59,9 +59,11 @@ AdoptionVerdict assess(const Catalog::Entry &entry, const AdoptionCandidateFacts
         return AdoptionRefusal::identityMismatch(std::move(identifier));
 
     const auto buildText = plist->text(u"CFBundleVersion");
-    const auto build = buildText ? LibraryScanner::parseBuildNumber(*buildText) : std::nullopt;
     auto shortVersion = plist->text(u"CFBundleShortVersionString");
-    if (!build || !shortVersion)
+    if (!buildText || !shortVersion)
+        return AdoptionRefusal::versionUnreadable();
+    const auto build = LibraryScanner::parseBuildNumber(*buildText);
+    if (!build)
         return AdoptionRefusal::versionUnreadable();
     if (*build < highWaterMark)
         return AdoptionRefusal::belowHighWaterMark(*build, highWaterMark);

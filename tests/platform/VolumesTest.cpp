@@ -277,15 +277,6 @@ private Q_SLOTS:
         const AtExit unmount {u"umount"_qs, {fixture.mountPoint}};
         QCOMPARE(Volumes::flags(fixture.mountPoint + u"/file"_qs), Flags(true, true));
     }
-
-    void aReadOnlySysfsIsReadOnly()
-    {
-        if (!systemSaysReadOnly(u"/sys"_qs))
-            QSKIP("/sys is mounted writable here");
-        const auto sys = Volumes::flags(u"/sys/dev"_qs);
-        QVERIFY(sys);
-        QVERIFY(sys->readOnly);
-    }
 };
 
 QTEST_GUILESS_MAIN(VolumesTest)
