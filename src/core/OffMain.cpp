@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <openssl/crypto.h>
+
 namespace vantry {
 
 namespace {
@@ -35,5 +37,7 @@ void OffMainPool::finishAll()
 } // namespace
 
 QThreadPool *offMainPool() { return pool(); }
+
+void detail::releaseThreadState() { OPENSSL_thread_stop(); }
 
 } // namespace vantry

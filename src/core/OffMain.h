@@ -2,6 +2,7 @@
 
 #include <QCoroFuture>
 #include <QFuture>
+#include <QScopeGuard>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -13,6 +14,12 @@ namespace vantry {
 /// or a signature check.
 [[nodiscard]] QThreadPool *offMainPool();
 
+namespace detail {
+/// Hands back what libraries keep per thread (OpenSSL's error and state records). They free it
+/// when a thread exits, but a pool thread may exit only after the process has torn them down.
+void releaseThreadState();
+} // namespace detail
+
 /// Starts a copy of `work` on the pool; `co_await` the result to resume on the awaiting thread
 /// with its value. `work` must not touch state the main thread owns: capture copies.
 ///
@@ -21,7 +28,10 @@ namespace vantry {
 template<typename Work>
 [[nodiscard]] QFuture<std::invoke_result_t<Work &>> offMain(Work &work)
 {
-    return QtConcurrent::run(offMainPool(), work);
+    return QtConcurrent::run(offMainPool(), [work]() mutable {
+        const auto release = qScopeGuard(&detail::releaseThreadState);
+        return work();
+    });
 }
 
 } // namespace vantry
