@@ -37,7 +37,8 @@ using Verify = std::function<Verification(const QString &bundlePath)>;
 [[nodiscard]] SystemVersion runningSystemVersion();
 
 /// The report for `entry` from the application registry, the launcher's folders, the production
-/// checks and the running system, made on the background pool.
+/// checks and the running system, made on the background pool. Pass a named entry: GCC 12
+/// destroys a braced temporary in a suspending `co_await` expression twice.
 [[nodiscard]] QCoro::Task<AdoptionReport> assessOffMain(Catalog::Entry entry, std::int64_t highWaterMark);
 
 /// The report with every input given: each distinct canonical path of `candidateURLs` once,

@@ -30,8 +30,11 @@ Q_GLOBAL_STATIC(OffMainPool, pool)
 
 void OffMainPool::finishAll()
 {
-    if (!pool.isDestroyed())
-        pool()->waitForDone();
+    if (pool.isDestroyed())
+        return;
+    // Work not yet started is dropped: nobody is left to want its result.
+    pool()->clear();
+    pool()->waitForDone();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <platform/VolumeProbe.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -109,10 +110,15 @@ bool isFuse(const QString &fsType)
     return fsType == u"fuse" || fsType == u"fuseblk" || fsType.startsWith(u"fuse.");
 }
 
-std::optional<bool> isRemovable(const QString &deviceFolder)
+namespace {
+
+// Stacks of mapped devices are a few levels deep; a cycle would be a broken sysfs.
+constexpr int deepestStack = 8;
+
+std::optional<bool> removableAt(const QString &deviceFolder, int depth)
 {
     const QString folder = QFileInfo(deviceFolder).canonicalFilePath();
-    if (folder.isEmpty())
+    if (folder.isEmpty() || depth > deepestStack)
         return std::nullopt;
     const auto partition = exists(folder + u"/partition"_qs);
     if (!partition)
@@ -121,6 +127,18 @@ std::optional<bool> isRemovable(const QString &deviceFolder)
     // Loop devices report fixed, yet what they hold is a disk image.
     if (QFileInfo(disk).fileName().startsWith(u"loop"))
         return true;
+    // Mapped and RAID devices (an encrypted stick, say) report fixed themselves: the devices they
+    // are built on decide.
+    const QDir slaves(disk + u"/slaves"_qs);
+    bool unknown = false;
+    for (const QString &slave : slaves.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const auto below = removableAt(slaves.filePath(slave), depth + 1);
+        if (below && *below)
+            return true;
+        unknown = unknown || !below;
+    }
+    if (unknown)
+        return std::nullopt;
     QFile attribute(disk + u"/removable"_qs);
     if (!attribute.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -133,5 +151,9 @@ std::optional<bool> isRemovable(const QString &deviceFolder)
         return false;
     return std::nullopt;
 }
+
+} // namespace
+
+std::optional<bool> isRemovable(const QString &deviceFolder) { return removableAt(deviceFolder, 0); }
 
 } // namespace vantry::VolumeProbe

@@ -158,6 +158,10 @@ private Q_SLOTS:
         QTest::newRow("no attribute") << u"vdc"_qs << std::optional<bool>();
         QTest::newRow("a garbled attribute") << u"vdd"_qs << std::optional<bool>();
         QTest::newRow("no such device") << u"sde"_qs << std::optional<bool>();
+        QTest::newRow("mapped onto a removable partition") << u"dm-0"_qs << std::optional(true);
+        QTest::newRow("mapped onto a fixed partition") << u"dm-1"_qs << std::optional(false);
+        QTest::newRow("mapped onto a missing device") << u"dm-2"_qs << std::optional<bool>();
+        QTest::newRow("a stack over an image") << u"md0"_qs << std::optional(true);
     }
 
     void removabilityIsTheDisks()
@@ -179,6 +183,18 @@ private Q_SLOTS:
         write(u"devices/loop3/loop3p1/partition"_qs, "1\n");
         write(u"devices/vdc/size"_qs, "8\n");
         write(u"devices/vdd/removable"_qs, "yes\n");
+        // Mapped devices name what they are built on in slaves/, and report fixed themselves.
+        const auto slave = [&](const QString &mapped, const QString &under) {
+            write(mapped + u"/removable"_qs, "0\n");
+            QDir().mkpath(sys.filePath(mapped + u"/slaves"_qs));
+            QVERIFY(QFile::link(sys.filePath(u"devices/"_qs + under),
+                                sys.filePath(mapped + u"/slaves/"_qs + QFileInfo(under).fileName())));
+        };
+        slave(u"devices/dm-0"_qs, u"sdb/sdb2"_qs);
+        slave(u"devices/dm-1"_qs, u"sda/sda1"_qs);
+        slave(u"devices/dm-2"_qs, u"sdz"_qs);
+        slave(u"devices/md0"_qs, u"dm-1"_qs);
+        slave(u"devices/md0"_qs, u"loop3"_qs);
         QDir().mkpath(sys.filePath(u"block"_qs));
         QVERIFY(QFile::link(sys.filePath(u"devices/"_qs + device), sys.filePath(u"block/dev"_qs)));
         QCOMPARE(VolumeProbe::isRemovable(sys.filePath(u"block/dev"_qs)), removable);
