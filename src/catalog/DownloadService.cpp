@@ -76,8 +76,8 @@ private:
                 reply.skip(reply.bytesAvailable());
             return;
         }
-        // Pieces arrive in tens of kilobytes; gathering them into one buffer, allocated once,
-        // makes for fewer and larger writes.
+        // Pieces arrive in uneven sizes; they are written in even ones, from one buffer allocated
+        // once.
         if (m_buffer.isEmpty())
             m_buffer.resize(bufferSize);
         while (reply.bytesAvailable() > 0) {
@@ -163,7 +163,9 @@ private:
     struct ReplyDeleter {
         void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
     };
-    static constexpr qsizetype bufferSize = 1024 * 1024;
+    // Small on purpose: the kernel sizes page-cache folios by the write, and large folios made
+    // 512 MiB downloads to ext4 two to three times slower here with 64 KiB or 1 MiB writes.
+    static constexpr qsizetype bufferSize = 16 * 1024;
 
     const HttpTransport &m_prototype;
     QPointer<DownloadService> m_service;
