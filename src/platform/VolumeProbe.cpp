@@ -76,7 +76,8 @@ std::optional<Mount> parseMountLine(QByteArrayView line)
     const QList<QByteArray> fields = line.toByteArray().split(' ');
     constexpr qsizetype firstOptional = 6;
     const qsizetype separator = fields.indexOf(QByteArray("-"), firstOptional);
-    if (separator < 0 || fields.size() != separator + 4)
+    // Super-options come last and are not read; some file systems leave blanks in them unescaped.
+    if (separator < 0 || fields.size() < separator + 4)
         return std::nullopt;
     bool idOk = false;
     (void)fields[0].toUInt(&idOk);

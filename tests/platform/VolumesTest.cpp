@@ -106,6 +106,8 @@ private Q_SLOTS:
             parseMountLine(
                 "4 1 8:2 / /media/My\\040Disk\\011\\134x\\089\\04 rw - vfat /dev/a\\040b rw"),
             Mount(makedev(8, 2), u"/media/My Disk\t\\x\\089\\04"_qs, u"vfat"_qs, u"/dev/a b"_qs));
+        QCOMPARE(parseMountLine("47 27 0:42 / /y rw - cifs //server/share rw,prefixpath=My Games"),
+                 Mount(makedev(0, 42), u"/y"_qs, u"cifs"_qs, u"//server/share"_qs));
         QCOMPARE(parseMountLine("46 27 0:41 / /x ro - fuse.squashfuse  ro"),
                  Mount(makedev(0, 41), u"/x"_qs, u"fuse.squashfuse"_qs, QString()));
 
