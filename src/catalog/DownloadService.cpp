@@ -4,12 +4,15 @@
 #include <catalog/HostAllowlist.h>
 #include <platform/FileSystem.h>
 
+#include <QCoreApplication>
 #include <QCoroSignal>
 #include <QFile>
 #include <QNetworkReply>
 #include <QPointer>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 
 namespace vantry {
 
@@ -60,12 +63,27 @@ private:
         connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
             m_accepted = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
             m_expected = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+            if (m_accepted && m_expected > 0)
+                reserve(*reply);
         });
         connect(reply, &QNetworkReply::readyRead, this, [this, reply] { drain(*reply); });
         connect(reply, &QNetworkReply::finished, this, [this, reply] { ended(*reply); });
         // Only now: an abort finishes the reply at once, and its end must be heard.
         if (*m_cancelled)
             HttpTransport::cancel(*m_reply);
+    }
+
+    // Claims the whole image's room on disk before the first byte, without growing the file: a
+    // download that cannot fit ends now, not at the last gigabyte.
+    void reserve(QNetworkReply &reply)
+    {
+        if (::fallocate(m_file.handle(), FALLOC_FL_KEEP_SIZE, 0, m_expected) == 0)
+            return;
+        // A file system that cannot reserve still gets its chance to take the bytes.
+        if (errno != ENOSPC && errno != EDQUOT)
+            return;
+        m_writeError = QCoreApplication::translate("DownloadService", "There is not enough disk space for the download.");
+        HttpTransport::cancel(reply);
     }
 
     void drain(QNetworkReply &reply)

@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -156,6 +158,32 @@ private Q_SLOTS:
         QCOMPARE(errorOf(download(u"/kept.dmg"_qs))->kind, Kind::failed);
         QCOMPARE(*FileSystem::readFile(folder() + u"/kept.dmg"_qs), QByteArray("already here"));
         QCOMPARE(filesLeft(), QStringList{u"kept.dmg"_qs});
+    }
+
+    void aDownloadThatCannotFitEndsBeforeItsFirstByte()
+    {
+        const QString small = m_home.scratch(u"small"_qs);
+        QVERIFY(FileSystem::makeDirectories(small));
+        QProcess mount;
+        mount.start(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=256k"_qs, u"tmpfs"_qs, small});
+        if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0)
+            QSKIP("no small file system can be mounted here");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_qs, {small}); });
+
+        m_server.serve(u"/big.dmg"_qs, image(4 * 1024 * 1024));
+        m_progress.clear();
+        const auto result = QCoro::waitFor(
+            m_service.download(QUrl(onOrigin(u"/big.dmg"_qs)), small, [this](double f) { m_progress << f; }));
+        QCOMPARE(errorOf(result),
+                 std::optional(DownloadService::Error::failed(u"There is not enough disk space for the download."_qs)));
+        QVERIFY(m_progress.isEmpty());
+        QVERIFY(QDir(small).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+        // What fits still arrives there.
+        m_server.serve(u"/small.dmg"_qs, image(100'000));
+        const auto fits = QCoro::waitFor(m_service.download(QUrl(onOrigin(u"/small.dmg"_qs)), small, {}));
+        QVERIFY(fits);
+        QCOMPARE(QFileInfo(*fits).size(), 100'000);
     }
 
     void cancelEndsTheTransferAndCleansUp()
