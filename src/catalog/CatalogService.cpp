@@ -3,6 +3,7 @@
 #include <catalog/HighWaterStore.h>
 #include <catalog/HostAllowlist.h>
 #include <core/DefaultsKeys.h>
+#include <core/OffMain.h>
 #include <platform/FileSystem.h>
 #include <platform/Paths.h>
 
@@ -36,6 +37,31 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
 
 QString join(const QString &folder, const QString &name) { return folder + u'/' + name; }
 
+// Best effort: a failed write keeps the previous pair. Each file is replaced atomically, so a
+// crash never leaves a torn file; a pair torn between the two files fails verification and the
+// cache is passed over. Blocks.
+void writePair(const QString &folder, const QByteArray &bytes, const QString &signatureBase64)
+{
+    if (!FileSystem::makeDirectories(folder))
+        return;
+    if (!FileSystem::writeFileAtomically(join(folder, QStringLiteral("catalog.json")), bytes))
+        return;
+    (void)FileSystem::writeFileAtomically(join(folder, QStringLiteral("catalog.json.sig")), signatureBase64.toUtf8());
+}
+
+// The icon already on disk whose digest is `digest`: the cached file, else the seed's. Blocks.
+Expected<std::optional<QString>, SystemError> localIcon(const QString &folder, const QString &cached,
+                                                        const QString &seed, const QString &digest)
+{
+    if (auto made = FileSystem::makeDirectories(folder); !made)
+        return unexpected(made.error());
+    if (const auto bytes = readAll(cached); bytes && sha256(*bytes) == digest)
+        return cached;
+    if (const auto bytes = readAll(seed); bytes && sha256(*bytes) == digest)
+        return seed;
+    return std::optional<QString>();
+}
+
 QUrl urlOf(const QString &path)
 {
     // Resources are reached as qrc: URLs, files as file: URLs.
@@ -45,6 +71,18 @@ QUrl urlOf(const QString &path)
 }
 
 } // namespace
+
+std::optional<CatalogService::Pair> CatalogService::readPair(const QString &folder)
+{
+    const auto bytes = readAll(join(folder, QStringLiteral("catalog.json")));
+    const auto signatureBytes = readAll(join(folder, QStringLiteral("catalog.json.sig")));
+    if (!bytes || !signatureBytes)
+        return std::nullopt;
+    auto signature = decodeUtf8(*signatureBytes);
+    if (!signature)
+        return std::nullopt;
+    return Pair {*bytes, std::move(*signature)};
+}
 
 CatalogService::Locations CatalogService::Locations::standard()
 {
@@ -94,19 +132,6 @@ CatalogService::verifyAndDecode(const QByteArray &bytes, const QString &signatur
     return std::move(*decoded);
 }
 
-void CatalogService::writeCache(const Pair &pair) const
-{
-    // Best effort: a failed write keeps the previous pair. Each file is replaced atomically, so a
-    // crash never leaves a torn file; a pair torn between the two files fails verification and
-    // the cache is passed over.
-    const QString folder = m_locations.cacheDirectory;
-    if (!FileSystem::makeDirectories(folder))
-        return;
-    if (!FileSystem::writeFileAtomically(join(folder, QStringLiteral("catalog.json")), pair.bytes))
-        return;
-    (void)FileSystem::writeFileAtomically(join(folder, QStringLiteral("catalog.json.sig")), pair.signatureBase64.toUtf8());
-}
-
 QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
 {
     QPointer<CatalogService> self(this);
@@ -116,7 +141,11 @@ QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
 
     if (pair) {
         if (auto catalog = verifyAndDecode(pair->bytes, pair->signatureBase64)) {
-            writeCache(*pair);
+            auto store = [folder = m_locations.cacheDirectory, bytes = pair->bytes,
+                          signature = pair->signatureBase64] { writePair(folder, bytes, signature); };
+            co_await offMain(store);
+            if (!self)
+                co_return unexpected(Error::of(Error::Kind::unavailable));
             m_highWater.raise(DefaultsKeys::catalogVersionHighWater(), catalog->catalogVersion);
             m_source = Source::network;
             m_lastOfflineReason.reset();
@@ -124,13 +153,21 @@ QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
         }
     }
 
-    if (auto cached = loadCached()) {
+    auto readCache = [folder = m_locations.cacheDirectory] { return readPair(folder); };
+    const auto cachedPair = co_await offMain(readCache);
+    if (!self)
+        co_return unexpected(Error::of(Error::Kind::unavailable));
+    if (auto cached = decodeCached(cachedPair)) {
         m_source = Source::cache;
         m_lastOfflineReason.reset();
         co_return std::move(*cached);
     }
 
-    auto seed = loadSeed();
+    auto readSeed = [folder = seedCatalogFolder()] { return readPair(folder); };
+    const auto seedPair = co_await offMain(readSeed);
+    if (!self)
+        co_return unexpected(Error::of(Error::Kind::unavailable));
+    auto seed = decodeSeed(seedPair);
     if (seed) {
         m_source = Source::seed;
         m_lastOfflineReason.reset();
@@ -143,31 +180,31 @@ QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
 
 std::optional<Catalog> CatalogService::loadCached() const
 {
-    const auto bytes = readAll(join(m_locations.cacheDirectory, QStringLiteral("catalog.json")));
-    const auto signatureBytes = readAll(join(m_locations.cacheDirectory, QStringLiteral("catalog.json.sig")));
-    if (!bytes || !signatureBytes)
+    return decodeCached(readPair(m_locations.cacheDirectory));
+}
+
+std::optional<Catalog> CatalogService::decodeCached(const std::optional<Pair> &stored) const
+{
+    if (!stored)
         return std::nullopt;
-    const auto signature = decodeUtf8(*signatureBytes);
-    if (!signature)
-        return std::nullopt;
-    auto catalog = verifyAndDecode(*bytes, *signature);
+    auto catalog = verifyAndDecode(stored->bytes, stored->signatureBase64);
     if (!catalog)
         return std::nullopt;
     return std::move(*catalog);
 }
 
+QString CatalogService::seedCatalogFolder() const { return join(m_locations.seedRoot, QStringLiteral("SeedCatalog")); }
+
 Expected<Catalog, CatalogService::Error> CatalogService::loadSeed() const
 {
-    const QString folder = join(m_locations.seedRoot, QStringLiteral("SeedCatalog"));
-    const auto bytes = readAll(join(folder, QStringLiteral("catalog.json")));
-    const auto signatureBytes = readAll(join(folder, QStringLiteral("catalog.json.sig")));
-    if (!bytes || !signatureBytes)
-        return unexpected(Error::of(Error::Kind::seedUnavailable));
-    const auto signature = decodeUtf8(*signatureBytes);
-    if (!signature)
-        return unexpected(Error::of(Error::Kind::seedUnavailable));
+    return decodeSeed(readPair(seedCatalogFolder()));
+}
 
-    auto catalog = verifyAndDecode(*bytes, *signature);
+Expected<Catalog, CatalogService::Error> CatalogService::decodeSeed(const std::optional<Pair> &stored) const
+{
+    if (!stored)
+        return unexpected(Error::of(Error::Kind::seedUnavailable));
+    auto catalog = verifyAndDecode(stored->bytes, stored->signatureBase64);
     if (catalog)
         return std::move(*catalog);
     if (const auto *decodeError = std::get_if<Catalog::DecodeError>(&catalog.error());
@@ -178,27 +215,31 @@ Expected<Catalog, CatalogService::Error> CatalogService::loadSeed() const
 
 QCoro::Task<Expected<QUrl, CatalogService::IconFailure>> CatalogService::icon(Catalog::Entry entry)
 {
-    const QString folder = m_locations.iconCacheDirectory;
-    if (auto made = FileSystem::makeDirectories(folder); !made)
-        co_return unexpected(IconFailure(made.error()));
-
-    const QString cached = join(folder, entry.iconSHA256 + QStringLiteral(".png"));
-    if (const auto bytes = readAll(cached); bytes && sha256(*bytes) == entry.iconSHA256)
-        co_return QUrl::fromLocalFile(cached);
-
-    const QString seed = join(join(m_locations.seedRoot, QStringLiteral("SeedIcons")), entry.id + QStringLiteral(".png"));
-    if (const auto bytes = readAll(seed); bytes && sha256(*bytes) == entry.iconSHA256)
-        co_return urlOf(seed);
-
     QPointer<CatalogService> self(this);
-    auto body = co_await m_fetch.data(entry.iconURL);
+    const QString folder = m_locations.iconCacheDirectory;
+    const QString cached = join(folder, entry.iconSHA256 + QStringLiteral(".png"));
+    const QString seed = join(join(m_locations.seedRoot, QStringLiteral("SeedIcons")), entry.id + QStringLiteral(".png"));
+    auto lookLocally = [folder, cached, seed, digest = entry.iconSHA256] { return localIcon(folder, cached, seed, digest); };
+    const auto local = co_await offMain(lookLocally);
+    if (!local)
+        co_return unexpected(IconFailure(local.error()));
+    if (*local)
+        co_return urlOf(**local);
+    if (!self)
+        co_return unexpected(IconFailure(Error::of(Error::Kind::unavailable)));
+
+    // Named first: GCC 12 destroys the temporaries of a suspending co_await expression twice.
+    auto fetch = m_fetch.data(entry.iconURL);
+    auto body = co_await std::move(fetch);
     if (!self)
         co_return unexpected(IconFailure(Error::of(Error::Kind::unavailable)));
     if (!body)
         co_return unexpected(IconFailure(body.error()));
     if (sha256(*body) != entry.iconSHA256)
         co_return unexpected(IconFailure(Error::of(Error::Kind::iconHashMismatch)));
-    if (auto written = FileSystem::writeFileAtomically(cached, *body); !written)
+    auto store = [cached, bytes = std::move(*body)] { return FileSystem::writeFileAtomically(cached, bytes); };
+    const auto written = co_await offMain(store);
+    if (!written)
         co_return unexpected(IconFailure(written.error()));
     co_return QUrl::fromLocalFile(cached);
 }

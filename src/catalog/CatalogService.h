@@ -21,7 +21,8 @@ class HighWaterStore;
 
 /// Produces the one catalog the launcher trusts: the network pair when it verifies and decodes
 /// against the catalog mark, else the last such pair from the cache, else the signed seed built
-/// into the launcher. Also hands out icons whose digest matches the catalog. Main thread only.
+/// into the launcher. Also hands out icons whose digest matches the catalog. Main thread only;
+/// `load` and `icon` read and write the disk on the background pool.
 class CatalogService : public QObject
 {
     Q_OBJECT
@@ -59,10 +60,10 @@ public:
     /// The verified catalog from the network, the cache or the seed, in that order.
     [[nodiscard]] QCoro::Task<Expected<Catalog, Error>> load();
 
-    /// The cached pair, when it still verifies and decodes against the mark.
+    /// The cached pair, when it still verifies and decodes against the mark. Reads the disk here.
     [[nodiscard]] std::optional<Catalog> loadCached() const;
 
-    /// The seed pair, verified and decoded against the mark.
+    /// The seed pair, verified and decoded against the mark. Reads the disk here.
     [[nodiscard]] Expected<Catalog, Error> loadSeed() const;
 
     /// A file whose SHA-256 is the entry's iconSHA256: cached, seed, or fetched and cached.
@@ -81,7 +82,12 @@ private:
     [[nodiscard]] QCoro::Task<Expected<Pair, AllowlistFetch::Failure>> fetchPair() const;
     [[nodiscard]] Expected<Catalog, std::variant<Ed25519Verifier::VerificationError, Catalog::DecodeError>>
     verifyAndDecode(const QByteArray &bytes, const QString &signature) const;
-    void writeCache(const Pair &pair) const;
+    // The pair stored in `folder`, when both files read and the signature is UTF-8. Blocks.
+    [[nodiscard]] static std::optional<Pair> readPair(const QString &folder);
+    // The stored pairs, once read (off the main thread), judged against the mark.
+    [[nodiscard]] std::optional<Catalog> decodeCached(const std::optional<Pair> &stored) const;
+    [[nodiscard]] Expected<Catalog, Error> decodeSeed(const std::optional<Pair> &stored) const;
+    [[nodiscard]] QString seedCatalogFolder() const;
 
     const AllowlistFetch &m_fetch;
     HighWaterStore &m_highWater;

@@ -10,7 +10,13 @@
 #include <support/TestServer.h>
 
 #include <QDir>
+#include <QFile>
+#include <QTimer>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantry;
 using Source = CatalogService::Source;
@@ -64,6 +70,36 @@ class CatalogServiceTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void theDiskIsReadOffTheMainThread()
+    {
+        // The cached catalog is a pipe that only the main thread fills: a load that read the disk
+        // on the main thread would wait for itself for ever.
+        World w;
+        const QByteArray bytes = catalogDocument(6, {u"piped"_qs});
+        w.cache(bytes);
+        const QByteArray pipe = QFile::encodeName(w.locations.cacheDirectory + u"/catalog.json"_qs);
+        QVERIFY(::unlink(pipe.constData()) == 0 && ::mkfifo(pipe.constData(), 0600) == 0);
+        // Without waiting: the pipe opens for writing only once a reader has it open.
+        bool written = false;
+        QTimer feeder;
+        QObject::connect(&feeder, &QTimer::timeout, [&] {
+            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+                return;
+            written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+            ::close(fd);
+            feeder.stop();
+        });
+        feeder.start(10);
+        auto loading = w.service.load();
+        QTRY_VERIFY_WITH_TIMEOUT(loading.isReady(), 20000);
+        QVERIFY(written);
+        const auto catalog = QCoro::waitFor(std::move(loading));
+        QVERIFY(catalog);
+        QCOMPARE(catalog->games.first().id, u"piped"_qs);
+        QCOMPARE(w.service.source(), std::optional(Source::cache));
+    }
+
     void aGoodNetworkLoadIsCachedAndRaisesTheMark()
     {
         World w;
