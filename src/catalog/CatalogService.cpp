@@ -8,6 +8,7 @@
 #include <platform/Paths.h>
 
 #include <QFile>
+#include <QMutex>
 #include <QPointer>
 #include <QStringDecoder>
 
@@ -37,11 +38,16 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
 
 QString join(const QString &folder, const QString &name) { return folder + u'/' + name; }
 
+// Loads may overlap, and their cache work runs on the pool: one pair is read or written at a time,
+// so that no reader sees one load's document beside another's signature.
+Q_CONSTINIT QMutex cacheLock;
+
 // Best effort: a failed write keeps the previous pair. Each file is replaced atomically, so a
 // crash never leaves a torn file; a pair torn between the two files fails verification and the
 // cache is passed over. Blocks.
 void writePair(const QString &folder, const QByteArray &bytes, const QString &signatureBase64)
 {
+    const QMutexLocker locked(&cacheLock);
     if (!FileSystem::makeDirectories(folder))
         return;
     if (!FileSystem::writeFileAtomically(join(folder, QStringLiteral("catalog.json")), bytes))
@@ -74,6 +80,7 @@ QUrl urlOf(const QString &path)
 
 std::optional<CatalogService::Pair> CatalogService::readPair(const QString &folder)
 {
+    const QMutexLocker locked(&cacheLock);
     const auto bytes = readAll(join(folder, QStringLiteral("catalog.json")));
     const auto signatureBytes = readAll(join(folder, QStringLiteral("catalog.json.sig")));
     if (!bytes || !signatureBytes)
@@ -143,10 +150,14 @@ QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
         if (auto catalog = verifyAndDecode(pair->bytes, pair->signatureBase64)) {
             auto store = [folder = m_locations.cacheDirectory, bytes = pair->bytes,
                           signature = pair->signatureBase64] { writePair(folder, bytes, signature); };
+            // The mark follows the cache even when this service is gone by then: a cached catalog
+            // newer than the mark would let an older one back in.
+            QPointer<HighWaterStore> highWater(&m_highWater);
             co_await offMain(store);
+            if (highWater)
+                highWater->raise(DefaultsKeys::catalogVersionHighWater(), catalog->catalogVersion);
             if (!self)
                 co_return unexpected(Error::of(Error::Kind::unavailable));
-            m_highWater.raise(DefaultsKeys::catalogVersionHighWater(), catalog->catalogVersion);
             m_source = Source::network;
             m_lastOfflineReason.reset();
             co_return std::move(*catalog);

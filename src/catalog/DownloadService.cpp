@@ -4,7 +4,6 @@
 #include <catalog/HostAllowlist.h>
 #include <platform/FileSystem.h>
 
-#include <QCoreApplication>
 #include <QCoroSignal>
 #include <QFile>
 #include <QNetworkReply>
@@ -80,9 +79,9 @@ private:
         if (::fallocate(m_file.handle(), FALLOC_FL_KEEP_SIZE, 0, m_expected) == 0)
             return;
         // A file system that cannot reserve still gets its chance to take the bytes.
-        if (errno != ENOSPC && errno != EDQUOT)
+        if (errno != ENOSPC && errno != EDQUOT && errno != EFBIG)
             return;
-        m_writeError = QCoreApplication::translate("DownloadService", "There is not enough disk space for the download.");
+        m_writeError = QStringLiteral("There is not enough disk space for the download.");
         HttpTransport::cancel(reply);
     }
 

@@ -1,6 +1,7 @@
 #include <catalog/CatalogService.h>
 #include <catalog/HighWaterStore.h>
 #include <core/DefaultsKeys.h>
+#include <core/OffMain.h>
 #include <platform/Crypto.h>
 #include <platform/FileSystem.h>
 #include <platform/UserDefaults.h>
@@ -11,10 +12,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QTimer>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,13 +96,52 @@ private Q_SLOTS:
             feeder.stop();
         });
         feeder.start(10);
+        // Should the read block the main thread after all, this ends the wait so the test fails
+        // rather than hangs: it opens the pipe for writing, which only a waiting reader allows.
+        std::atomic_bool done = false;
+        std::atomic_bool rescued = false;
+        std::thread watchdog([&] {
+            for (int i = 0; i < 1000 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (done)
+                return;
+            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            rescued = fd >= 0;
+            ::close(fd);
+        });
         auto loading = w.service.load();
         QTRY_VERIFY_WITH_TIMEOUT(loading.isReady(), 20000);
+        done = true;
+        watchdog.join();
+        QVERIFY(!rescued);
         QVERIFY(written);
         const auto catalog = QCoro::waitFor(std::move(loading));
         QVERIFY(catalog);
         QCOMPARE(catalog->games.first().id, u"piped"_qs);
         QCOMPARE(w.service.source(), std::optional(Source::cache));
+    }
+
+    void theMarkFollowsTheCacheWhenTheServiceGoesMeanwhile()
+    {
+        World w;
+        w.publish(catalogDocument(9));
+        auto service = std::make_unique<CatalogService>(w.fetch, w.highWater, QString::fromLatin1(w.key.publicKey.toBase64()),
+                                                        w.locations);
+        // Every pool thread waits, so the cache write queues behind them.
+        QSemaphore gate;
+        const int threads = offMainPool()->maxThreadCount();
+        auto wait = [&gate] { gate.acquire(); };
+        for (int i = 0; i < threads; ++i)
+            (void)offMain(wait);
+        auto loading = service->load();
+        QTRY_COMPARE_WITH_TIMEOUT(w.server.hits(u"/catalog.json.sig"_qs), 1, 5000);
+        QTest::qWait(500);
+        service.reset();
+        gate.release(threads);
+        QTRY_VERIFY_WITH_TIMEOUT(loading.isReady(), 5000);
+        if (!QFile::exists(w.locations.cacheDirectory + u"/catalog.json"_qs))
+            QSKIP("the load had not reached its cache write before the service went");
+        QCOMPARE(w.mark(), std::int64_t(9));
     }
 
     void aGoodNetworkLoadIsCachedAndRaisesTheMark()
