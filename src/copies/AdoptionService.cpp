@@ -12,6 +12,7 @@
 #include <platform/Volumes.h>
 #include <platform/Workspace.h>
 
+#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
@@ -30,12 +31,6 @@ bool hasComponent(const QString &path, QStringView name)
 {
     const auto components = QStringView(path).split(u'/');
     return std::any_of(components.begin(), components.end(), [name](QStringView part) { return part == name; });
-}
-
-QString parentFolder(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 std::optional<AdoptionExclusion> exclusion(const QString &path, const QString &install, const QString &staging)
@@ -116,7 +111,7 @@ AdoptionCandidateFacts facts(const QString &url, const Verify &verify)
     gathered.notarized = verification.signatureValid && verification.notarized;
     gathered.plist = LibraryScanner::readInfoPlist(path);
     gathered.writable = FileSystem::isWritable(path);
-    gathered.parentWritable = FileSystem::isWritable(parentFolder(path));
+    gathered.parentWritable = FileSystem::isWritable(QFileInfo(path).path());
     return gathered;
 }
 

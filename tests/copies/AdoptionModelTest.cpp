@@ -2,6 +2,8 @@
 
 #include <copies/AdoptionReport.h>
 
+#include "InfoPlist.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,16 +47,7 @@ Catalog::Entry entry(const char *minimum = "13.0")
 PlistValue info(const char *identifier, const char *build, const char *shortVersion = "4.1",
                 std::optional<PlistValue> minimum = std::nullopt)
 {
-    PlistValue::Dictionary keys;
-    if (identifier)
-        keys.emplace_back(u"CFBundleIdentifier"_qs, identifier);
-    if (build)
-        keys.emplace_back(u"CFBundleVersion"_qs, build);
-    if (shortVersion)
-        keys.emplace_back(u"CFBundleShortVersionString"_qs, shortVersion);
-    if (minimum)
-        keys.emplace_back(u"LSMinimumSystemVersion"_qs, *minimum);
-    return PlistValue(std::move(keys));
+    return test::infoPlist(identifier, build, shortVersion, std::move(minimum));
 }
 
 AdoptionCandidateFacts facts(std::optional<PlistValue> plist, bool signatureValid = true, bool notarized = true)

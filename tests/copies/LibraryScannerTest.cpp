@@ -1,5 +1,7 @@
 #include <copies/LibraryScanner.h>
 
+#include "InfoPlist.h"
+
 #include <platform/Paths.h>
 #include <support/TestHome.h>
 
@@ -28,14 +30,7 @@ void writeBundle(const QString &folder, const QString &name, const PlistValue &p
 
 PlistValue info(const char *bundleId, const char *build, const char *shortVersion)
 {
-    PlistValue::Dictionary keys;
-    if (bundleId)
-        keys.emplace_back(u"CFBundleIdentifier"_qs, bundleId);
-    if (build)
-        keys.emplace_back(u"CFBundleVersion"_qs, build);
-    if (shortVersion)
-        keys.emplace_back(u"CFBundleShortVersionString"_qs, shortVersion);
-    return PlistValue(std::move(keys));
+    return test::infoPlist(bundleId, build, shortVersion);
 }
 
 } // namespace
