@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -127,6 +128,44 @@ Expected<QByteArray, SystemError> readFile(const QString &path)
         bytes.append(buffer, n);
     }
     return bytes;
+}
+
+Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype limit, LastLink last)
+{
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (last == LastLink::refuse ? O_NOFOLLOW : 0);
+    FileDescriptor fd(::open(nativePath(path).constData(), flags));
+    if (fd.get() < 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("stat"), path));
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+    }
+    if (info.st_size > limit) {
+        errno = EFBIG;
+        return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+    }
+    // The size can change under us: reading stops one byte past the limit, so a file that grew
+    // is still refused.
+    QByteArray bytes;
+    bytes.reserve(qsizetype(info.st_size) + 1);
+    char buffer[16 * 1024];
+    while (bytes.size() <= limit) {
+        const size_t wanted = size_t(std::min<qsizetype>(qsizetype(sizeof buffer), limit + 1 - bytes.size()));
+        const ssize_t n = ::read(fd.get(), buffer, wanted);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+        }
+        if (n == 0)
+            return bytes;
+        bytes.append(buffer, n);
+    }
+    errno = EFBIG;
+    return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
 }
 
 Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayView bytes, mode_t mode)

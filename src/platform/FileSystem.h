@@ -22,7 +22,22 @@ namespace vantry::FileSystem {
 /// The permission bits of `path`.
 [[nodiscard]] Expected<mode_t, SystemError> permissions(const QString &path);
 
+/// Reads a file the launcher itself wrote (its cache, its defaults, a maker's input to the tool).
 [[nodiscard]] Expected<QByteArray, SystemError> readFile(const QString &path);
+
+/// Whether a read may follow a symbolic link at the last component of its path.
+enum class LastLink { follow, refuse };
+
+/// The largest Info.plist read from a bundle; one that is larger is unreadable.
+inline constexpr qsizetype infoPlistLimit = 1024 * 1024;
+
+/// Reads a small file that someone else controls (a bundle's Info.plist, a marker in a folder
+/// others can write): a regular file only, opened without blocking (a FIFO never hangs the read),
+/// and refused with EFBIG once it passes `limit` bytes, however large it claims to be. With
+/// `LastLink::refuse` a link at the last component fails with ELOOP instead of being followed.
+/// Anything that is not a regular file fails with EINVAL (EISDIR for a folder).
+[[nodiscard]] Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype limit,
+                                                              LastLink last = LastLink::refuse);
 
 /// Replaces `path` with `bytes` so that a reader sees the old file or the new one, never a part:
 /// written beside it, flushed to disk, then renamed over it. The new file gets `mode`.
