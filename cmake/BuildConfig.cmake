@@ -54,6 +54,10 @@ if(CMAKE_BUILD_TYPE STREQUAL "Release")
         message(WARNING "This release build trusts a development key from keys/dev; "
                         "a shipped launcher must be configured with the maker's own keys.")
     endif()
+    if(VANTRY_DEVELOPMENT_ORIGIN)
+        message(WARNING "This release build has the development origin on: it honours VANTRY_CONNECT_TO "
+                        "and VANTRY_EXTRA_CA. A shipped launcher is configured with -DVANTRY_DEVELOPMENT_ORIGIN=OFF.")
+    endif()
 endif()
 
 if(VANTRY_DEVELOPMENT_ORIGIN)
@@ -62,6 +66,13 @@ if(VANTRY_DEVELOPMENT_ORIGIN)
 else()
     set(VANTRY_DEVELOPMENT_ORIGIN_VALUE false)
     set(VANTRY_DEVELOPMENT_ORIGIN_NUMBER 0)
+endif()
+
+# The test hooks come with the test suite and only with it.
+if(VANTRY_BUILD_TESTS)
+    set(VANTRY_TEST_HOOKS_NUMBER 1)
+else()
+    set(VANTRY_TEST_HOOKS_NUMBER 0)
 endif()
 
 configure_file("${CMAKE_SOURCE_DIR}/cmake/BuildConfig.h.in"

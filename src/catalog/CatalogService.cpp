@@ -154,8 +154,10 @@ QCoro::Task<Expected<Catalog, CatalogService::Error>> CatalogService::load()
             // newer than the mark would let an older one back in.
             QPointer<HighWaterStore> highWater(&m_highWater);
             co_await offMain(store);
-            if (highWater)
-                highWater->raise(DefaultsKeys::catalogVersionHighWater(), catalog->catalogVersion);
+            if (highWater) {
+                auto raised = highWater->raise(DefaultsKeys::catalogVersionHighWater(), catalog->catalogVersion);
+                co_await std::move(raised);
+            }
             if (!self)
                 co_return unexpected(Error::of(Error::Kind::unavailable));
             m_source = Source::network;

@@ -1,5 +1,6 @@
 #include <catalog/HighWaterStore.h>
 
+#include <core/OffMain.h>
 #include <platform/UserDefaults.h>
 
 #include <QLoggingCategory>
@@ -22,15 +23,31 @@ std::int64_t HighWaterStore::read(const QString &key) const
     return value && *value > 0 ? *value : 0;
 }
 
-void HighWaterStore::raise(const QString &key, std::int64_t value)
+namespace {
+
+// Writes what the defaults hold back; a free coroutine with its arguments by value, so nothing of
+// the store is touched once it suspends.
+QCoro::Task<void> storeMark(UserDefaults *defaults, QString key)
+{
+    if (!defaults)
+        co_return;
+    auto flush = [defaults] { return defaults->flush(); };
+    const auto written = co_await offMain(flush);
+    if (!written)
+        qCWarning(highWaterLog) << "could not store" << key << written.error().describe();
+}
+
+} // namespace
+
+QCoro::Task<void> HighWaterStore::raise(const QString &key, std::int64_t value)
 {
     if (read(key) >= value)
-        return;
+        return storeMark(nullptr, key);
     Q_EMIT aboutToChange(key);
     // The mark rises in memory even when the file cannot be written, so this process still refuses
-    // anything below it.
-    if (auto written = m_defaults.setInteger(key, value); !written)
-        qCWarning(highWaterLog) << "could not store" << key << written.error().describe();
+    // anything below it; a failed write is tried again with the next one.
+    static_cast<void>(m_defaults.raiseInteger(key, value, UserDefaults::Write::later)); // no disk yet: cannot fail
+    return storeMark(&m_defaults, key); // the defaults outlive every store over them
 }
 
 } // namespace vantry

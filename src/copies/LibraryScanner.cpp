@@ -3,7 +3,6 @@
 #include <copies/AdoptionModel.h>
 #include <copies/PathOrder.h>
 
-#include <platform/FileSystem.h>
 #include <platform/Paths.h>
 
 #include <QDir>
@@ -77,13 +76,7 @@ std::optional<QList<DataSighting>> sightingsForCounting(const std::optional<QStr
 
 std::optional<PlistValue> readInfoPlist(const QString &bundle)
 {
-    const auto bytes = FileSystem::readFile(bundle + u"/Contents/Info.plist"_qs);
-    if (!bytes)
-        return std::nullopt;
-    auto plist = PlistValue::parse(*bytes);
-    if (!plist || !plist->dictionary())
-        return std::nullopt;
-    return plist;
+    return PlistValue::readInfoPlist(bundle);
 }
 
 std::optional<InstalledObservation> observation(const QString &bundle)

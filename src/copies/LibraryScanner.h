@@ -58,7 +58,7 @@ namespace LibraryScanner {
 sightingsForCounting(const std::optional<QString> &directory = std::nullopt);
 
 /// The bundle's Contents/Info.plist (XML or binary) when it reads and its top level is a
-/// dictionary.
+/// dictionary. Never a link, a FIFO or a device, and at most 1 MiB: bundles may be anyone's.
 [[nodiscard]] std::optional<PlistValue> readInfoPlist(const QString &bundle);
 
 /// Identifier, numeric build and short version of the bundle, when all three are readable.

@@ -22,6 +22,10 @@ namespace vantry::CodeSignature {
 
 namespace {
 
+#if VANTRY_TEST_HOOKS
+std::function<void(const QString &)> beforeNestedCheck;
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // Constants of the formats
 
@@ -511,13 +515,20 @@ SignatureFailure refuse(Refusal reason, QByteArrayView item = {})
     return SignatureFailure {reason, describePath(item), std::nullopt};
 }
 
-Expected<Sealed, SignatureFailure> check(const QByteArray &nativeRoot,
-                                         const std::optional<QString> &requiredTeam,
-                                         QByteArrayView anchorKey, int depth);
+Expected<Sealed, SignatureFailure> checkOpened(const Descriptor &root, const Layout &layout,
+                                               const std::optional<QString> &requiredTeam,
+                                               QByteArrayView anchorKey, int depth);
+
+// The outermost nested bundles of a walk, each with the folder the walk saw: checked through that
+// descriptor, never reopened by a path whose folders could be swapped for links meanwhile.
+struct NestedFolders {
+    NestedBundles bundles;
+    std::vector<Descriptor> folders;
+};
 
 // Compares the tree on disk with the manifest, strictly; records the outermost nested bundles.
 std::optional<SignatureFailure> compareWithDisk(int root, const Layout &layout,
-                                                const Manifest &manifest, NestedBundles &nested)
+                                                const Manifest &manifest, NestedFolders &nested)
 {
     std::vector<bool> seen(manifest.entries.size(), false);
     std::vector<char> buffer;
@@ -533,7 +544,20 @@ std::optional<SignatureFailure> compareWithDisk(int root, const Layout &layout,
         bool same = false;
         if (S_ISDIR(info.st_mode)) {
             same = entry->kind == Manifest::Kind::directory;
-            nested.note(name, path);
+            const size_t before = nested.bundles.paths.size();
+            nested.bundles.note(name, path);
+            if (same && nested.bundles.paths.size() > before) {
+                Descriptor opened = openFolderAt(folder, name.constData());
+                struct stat now {
+                };
+                if (!opened.isValid() && errno != ELOOP && errno != ENOTDIR) {
+                    failure = refuse(Refusal::unreadableItem, path);
+                    return false;
+                }
+                same = opened.isValid() && ::fstat(opened.get(), &now) == 0 && now.st_ino == info.st_ino &&
+                       now.st_dev == info.st_dev;
+                nested.folders.push_back(std::move(opened));
+            }
         } else if (S_ISLNK(info.st_mode)) {
             if (entry->kind == Manifest::Kind::symbolicLink) {
                 const auto target = readLinkAt(folder, name.constData(), info);
@@ -581,7 +605,13 @@ Expected<Sealed, SignatureFailure> check(const QByteArray &nativeRoot,
     const Descriptor root = openRoot(nativeRoot);
     if (!root.isValid())
         return unexpected(refuse(Refusal::notABundle));
-    const Layout layout = layoutOf(nativeRoot);
+    return checkOpened(root, layoutOf(nativeRoot), requiredTeam, anchorKey, depth);
+}
+
+Expected<Sealed, SignatureFailure> checkOpened(const Descriptor &root, const Layout &layout,
+                                               const std::optional<QString> &requiredTeam,
+                                               QByteArrayView anchorKey, int depth)
+{
 
     // The signature folder: exactly the known files, each a regular file.
     const Descriptor folder = openFolderInside(root.get(), layout.signatureFolder);
@@ -651,18 +681,23 @@ Expected<Sealed, SignatureFailure> check(const QByteArray &nativeRoot,
     if (const auto link = firstLinkOutside(*manifest))
         return unexpected(refuse(Refusal::linkOutsideBundle, *link));
 
-    NestedBundles nested;
+    NestedFolders nested;
     if (auto failure = compareWithDisk(root.get(), layout, *manifest, nested))
         return unexpected(std::move(*failure));
 
     if (bundleIdentifierAt(root.get(), layout) != manifest->identifier)
         return unexpected(refuse(Refusal::identifierMismatch, layout.infoPlist));
 
-    for (const QByteArray &path : nested.paths) {
+    for (size_t i = 0; i < nested.folders.size(); ++i) {
+        const QByteArray &path = nested.bundles.paths[i];
         // Nested code answers to the same team as the bundle around it.
         if (depth >= maximumDepth)
             return unexpected(refuse(Refusal::unreadableItem, path));
-        const auto inner = check(nativeRoot + '/' + path, certificate->team, anchorKey, depth + 1);
+#if VANTRY_TEST_HOOKS
+        if (beforeNestedCheck)
+            beforeNestedCheck(QFile::decodeName(path));
+#endif
+        const auto inner = checkOpened(nested.folders[i], layoutOf(path), certificate->team, anchorKey, depth + 1);
         if (!inner) {
             const SignatureFailure &cause = inner.error();
             QString item = describePath(path);
@@ -1438,5 +1473,12 @@ notarize(const QString &bundlePath, QByteArrayView notaryPrivateKeyPem, QByteArr
         return unexpected(ticket.error());
     return stapleTicket(bundlePath, *ticket);
 }
+
+#if VANTRY_TEST_HOOKS
+void setBeforeNestedCheck(std::function<void(const QString &)> hook)
+{
+    beforeNestedCheck = std::move(hook);
+}
+#endif
 
 } // namespace vantry::CodeSignature

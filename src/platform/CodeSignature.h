@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vantry/BuildConfig.h>
+
 #include <core/Expected.h>
 
 #include <QByteArray>
@@ -7,6 +9,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -245,5 +248,12 @@ makeTicket(const QString &bundlePath, QByteArrayView notaryPrivateKeyPem);
 [[nodiscard]] Expected<void, SigningFailure>
 notarize(const QString &bundlePath, QByteArrayView notaryPrivateKeyPem,
          QByteArrayView anchorKey = builtInAnchorKey());
+
+#if VANTRY_TEST_HOOKS
+/// Tests only: called with each nested bundle's path (relative to the bundle around it) after
+/// the walk over that bundle and before the nested bundle is checked, so that a test can change
+/// the tree in between.
+void setBeforeNestedCheck(std::function<void(const QString &)> hook);
+#endif
 
 } // namespace vantry::CodeSignature

@@ -1,5 +1,7 @@
 #include <platform/PropertyList.h>
 
+#include <platform/FileSystem.h>
+
 #include <plist/plist.h>
 
 #include <limits>
@@ -16,6 +18,9 @@ using Node = std::unique_ptr<void, PlistFree>;
 
 // Deep enough for any real property list, shallow enough never to exhaust the stack.
 constexpr int maximumDepth = 64;
+
+// Property-list dates count from the start of 2001, UTC.
+const QDateTime plistEpoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
 
 std::optional<PlistValue> fromNode(plist_t node, int depth)
 {
@@ -54,6 +59,12 @@ std::optional<PlistValue> fromNode(plist_t node, int depth)
         std::free(data);
         return PlistValue(std::move(value));
     }
+    case PLIST_DATE: {
+        int32_t seconds = 0;
+        int32_t microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        return PlistValue(plistEpoch.addMSecs(std::int64_t(seconds) * 1000 + microseconds / 1000));
+    }
     case PLIST_ARRAY: {
         PlistValue::Array array;
         const uint32_t size = plist_array_get_size(node);
@@ -90,7 +101,7 @@ std::optional<PlistValue> fromNode(plist_t node, int depth)
         return PlistValue(std::move(dictionary));
     }
     default:
-        return std::nullopt; // dates, keys, UIDs: nothing the launcher reads
+        return std::nullopt; // keys and UIDs: archives, never an Info.plist
     }
 }
 
@@ -105,6 +116,10 @@ static plist_t toNode(const PlistValue &value)
         return plist_new_bool(*flag);
     if (const auto integer = value.integer())
         return plist_new_uint(static_cast<uint64_t>(*integer));
+    if (const QDateTime *date = value.date()) {
+        const std::int64_t milliseconds = plistEpoch.msecsTo(*date);
+        return plist_new_date(int32_t(milliseconds / 1000), int32_t(milliseconds % 1000 * 1000));
+    }
     if (const auto *array = value.array()) {
         plist_t node = plist_new_array();
         for (const PlistValue &item : *array)
@@ -128,6 +143,17 @@ std::optional<PlistValue> PlistValue::parse(QByteArrayView bytes)
     plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);
     Node owner(root);
     return fromNode(root, 0);
+}
+
+std::optional<PlistValue> PlistValue::readInfoPlist(const QString &bundlePath)
+{
+    const auto bytes = FileSystem::readSmallFile(bundlePath + u"/Contents/Info.plist"_qs, FileSystem::infoPlistLimit);
+    if (!bytes)
+        return std::nullopt;
+    auto plist = parse(*bytes);
+    if (!plist || !plist->dictionary())
+        return std::nullopt;
+    return plist;
 }
 
 QByteArray PlistValue::toXml() const

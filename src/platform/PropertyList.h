@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
 #include <QStringView>
 
@@ -13,8 +14,8 @@
 
 namespace vantry {
 
-/// A property-list value (XML or binary), read and written with libplist. Dates and other rare
-/// types are not kept: the launcher reads texts, integers, booleans, arrays and dictionaries.
+/// A property-list value (XML or binary), read and written with libplist. Dates are kept (an
+/// Info.plist may hold one); keys and UIDs, which only archives use, make a list unreadable.
 class PlistValue
 {
 public:
@@ -29,11 +30,17 @@ public:
     PlistValue(bool flag) : m_value(flag) {}
     PlistValue(double real) : m_value(real) {}
     PlistValue(QByteArray data) : m_value(std::move(data)) {}
+    PlistValue(QDateTime date) : m_value(std::move(date)) {}
     PlistValue(Array array) : m_value(std::move(array)) {}
     PlistValue(Dictionary dictionary) : m_value(std::move(dictionary)) {}
 
     /// The property list in `bytes`, XML or binary; nothing when it is neither.
     [[nodiscard]] static std::optional<PlistValue> parse(QByteArrayView bytes);
+
+    /// The Info.plist dictionary of the bundle at `bundlePath`; nothing when it is not a readable
+    /// dictionary. The bundle may be anyone's: the file is read as FileSystem::readSmallFile reads,
+    /// its own link never followed, at most FileSystem::infoPlistLimit bytes.
+    [[nodiscard]] static std::optional<PlistValue> readInfoPlist(const QString &bundlePath);
 
     [[nodiscard]] QByteArray toXml() const;
     [[nodiscard]] QByteArray toBinary() const;
@@ -41,6 +48,7 @@ public:
     [[nodiscard]] const QString *text() const { return std::get_if<QString>(&m_value); }
     [[nodiscard]] std::optional<std::int64_t> integer() const;
     [[nodiscard]] std::optional<bool> boolean() const;
+    [[nodiscard]] const QDateTime *date() const { return std::get_if<QDateTime>(&m_value); }
     [[nodiscard]] const Array *array() const { return std::get_if<Array>(&m_value); }
     [[nodiscard]] const Dictionary *dictionary() const { return std::get_if<Dictionary>(&m_value); }
 
@@ -52,7 +60,7 @@ public:
     friend bool operator==(const PlistValue &, const PlistValue &) = default;
 
 private:
-    std::variant<QString, std::int64_t, bool, double, QByteArray, Array, Dictionary> m_value;
+    std::variant<QString, std::int64_t, bool, double, QByteArray, QDateTime, Array, Dictionary> m_value;
 };
 
 } // namespace vantry

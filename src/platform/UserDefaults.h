@@ -46,9 +46,19 @@ public:
     Expected<void, SystemError> setText(const QString &key, const QString &value);
     Expected<void, SystemError> remove(const QString &key);
 
+    enum class Write { now, later };
+    /// Makes the integer under `key` at least `value`, here and in the file: never lower than what
+    /// any instance wrote there, whatever this one last read. With `Write::later` only this
+    /// instance knows it until `flush`, so the caller can take the write off its thread.
+    Expected<void, SystemError> raiseInteger(const QString &key, std::int64_t value, Write when = Write::now);
+    /// Writes the changes not yet in the file.
+    Expected<void, SystemError> flush();
+
 private:
     struct State;
-    Expected<void, SystemError> write(const QString &key, std::optional<nlohmann::json> value);
+    struct Change;
+    Expected<void, SystemError> write(const QString &key, Change change, Write when = Write::now);
+    Expected<void, SystemError> writePending();
 
     QString m_filePath;
     mutable QMutex m_mutex;

@@ -1,6 +1,5 @@
 #include <platform/Workspace.h>
 
-#include <platform/FileSystem.h>
 #include <platform/Paths.h>
 #include <platform/PropertyList.h>
 
@@ -47,10 +46,7 @@ std::optional<QByteArray> executableLink(pid_t pid)
 
 std::optional<QString> bundleIdentifier(const QByteArray &bundle)
 {
-    const auto bytes = FileSystem::readFile(QFile::decodeName(bundle + "/Contents/Info.plist"));
-    if (!bytes)
-        return std::nullopt;
-    const auto info = PlistValue::parse(*bytes);
+    const auto info = PlistValue::readInfoPlist(QFile::decodeName(bundle));
     if (!info)
         return std::nullopt;
     return info->text(u"CFBundleIdentifier");
@@ -185,11 +181,8 @@ Expected<void, OpenError> openApplication(const QString &bundlePath)
 {
     // Absolute: the game starts in "/", not in the launcher's working folder.
     const QString bundle = QFileInfo(bundlePath).absoluteFilePath();
-    const auto bytes = FileSystem::readFile(bundle + u"/Contents/Info.plist"_qs);
-    if (!bytes)
-        return unexpected(OpenError::infoPlistUnreadable);
-    const auto info = PlistValue::parse(*bytes);
-    if (!info || !info->dictionary())
+    const auto info = PlistValue::readInfoPlist(bundle);
+    if (!info)
         return unexpected(OpenError::infoPlistUnreadable);
     const auto name = info->text(u"CFBundleExecutable");
     // One file of the MacOS folder, never a path that leads elsewhere.

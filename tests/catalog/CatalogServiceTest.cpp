@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QSemaphore>
 #include <QTimer>
+#include <QCoroTask>
 #include <QTest>
 
 #include <atomic>
@@ -147,7 +148,7 @@ private Q_SLOTS:
     void aGoodNetworkLoadIsCachedAndRaisesTheMark()
     {
         World w;
-        w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7);
+        QCoro::waitFor(w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7));
         const QByteArray bytes = catalogDocument(9) + "\n  ";
         w.publish(bytes);
 
@@ -177,7 +178,7 @@ private Q_SLOTS:
     {
         World w;
         w.cache(catalogDocument(7, {u"cached"_qs}));
-        w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7);
+        QCoro::waitFor(w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7));
         w.publish(catalogDocument(5, {u"replayed"_qs}));
 
         const auto catalog = w.load();
@@ -209,7 +210,7 @@ private Q_SLOTS:
     {
         World w;
         w.cache(catalogDocument(6)); // replaced by hand: below the mark
-        w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7);
+        QCoro::waitFor(w.highWater.raise(DefaultsKeys::catalogVersionHighWater(), 7));
         w.seed(catalogDocument(3));
         const auto result = w.load();
         QVERIFY(!result);

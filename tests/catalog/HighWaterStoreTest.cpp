@@ -7,6 +7,7 @@
 #include <support/TestHome.h>
 
 #include <QSignalSpy>
+#include <QCoroTask>
 #include <QTest>
 
 using namespace vantry;
@@ -39,21 +40,21 @@ private Q_SLOTS:
         QSignalSpy announced(&store, &HighWaterStore::aboutToChange);
         const QString key = DefaultsKeys::catalogVersionHighWater();
 
-        store.raise(key, 7);
+        QCoro::waitFor(store.raise(key, 7));
         QCOMPARE(store.read(key), std::int64_t(7));
         QCOMPARE(announced.size(), 1);
         QCOMPARE(announced.takeFirst().at(0).toString(), key);
 
-        store.raise(key, 7);
-        store.raise(key, 3);
-        store.raise(key, -1);
+        QCoro::waitFor(store.raise(key, 7));
+        QCoro::waitFor(store.raise(key, 3));
+        QCoro::waitFor(store.raise(key, -1));
         QCOMPARE(store.read(key), std::int64_t(7));
         QCOMPARE(announced.size(), 0);
 
         // Observers are told before the write: they still read the old mark.
         std::int64_t seenByObserver = -1;
         connect(&store, &HighWaterStore::aboutToChange, this, [&] { seenByObserver = store.read(key); });
-        store.raise(key, 8);
+        QCoro::waitFor(store.raise(key, 8));
         QCOMPARE(seenByObserver, std::int64_t(7));
         QCOMPARE(announced.size(), 1);
         UserDefaults reread(path);
@@ -61,7 +62,7 @@ private Q_SLOTS:
 
         // A raise over a value of another type replaces it with an integer.
         QVERIFY(defaults.setText(QStringLiteral("other"), QStringLiteral("50")));
-        store.raise(QStringLiteral("other"), 2);
+        QCoro::waitFor(store.raise(QStringLiteral("other"), 2));
         QCOMPARE(defaults.integer(QStringLiteral("other")), std::optional<std::int64_t>(2));
     }
 
@@ -71,7 +72,7 @@ private Q_SLOTS:
 
         test::TestHome home;
         // The shared store is created on first use over the standard defaults file of this home.
-        HighWaterStore::shared().raise(DefaultsKeys::titleVersionHighWater(QStringLiteral("tumbit")), 41);
+        QCoro::waitFor(HighWaterStore::shared().raise(DefaultsKeys::titleVersionHighWater(QStringLiteral("tumbit")), 41));
         QCOMPARE(UserDefaults(Paths::userDefaultsFile()).integer(u"title.versionHighWater.tumbit"_qs),
                  std::optional<std::int64_t>(41));
     }

@@ -143,6 +143,7 @@ private Q_SLOTS:
         QVERIFY(FileSystem::writeNewFile(home + u"/Games/Fake.app"_qs, "x", 0644));
         QVERIFY(FileSystem::makeDirectories(home + u"/Games/Broken.app/Contents"_qs));
         QVERIFY(FileSystem::writeNewFile(home + u"/Games/Broken.app/Contents/Info.plist"_qs, "<plist>", 0644));
+        QVERIFY(test::plantHostileInfoPlists(home + u"/Games"_qs));
 
         QCOMPARE(AdoptionService::registeredURLs(mazzleId), (QStringList {applications, managed, link, shelf}));
         QCOMPARE(AdoptionService::registeredURLs(u"com.example.nothing"_qs), QStringList {});

@@ -128,6 +128,14 @@ private Q_SLOTS:
         writeBundle(folder, u"Empty.app"_qs, PlistValue(PlistValue::Dictionary {}));
         QVERIFY(LibraryScanner::readInfoPlist(folder + u"/Empty.app"_qs).has_value());
         QCOMPARE(LibraryScanner::observation(folder + u"/Empty.app"_qs), std::nullopt);
+
+        // Property lists that would hang the scan or fill the memory are passed over.
+        writeBundle(Paths::managedGamesDirectory(), u"Game.app"_qs, info("com.example.game", "3", "1.0"));
+        QVERIFY(test::plantHostileInfoPlists(Paths::managedGamesDirectory()));
+        const auto apps = LibraryScanner::scanAll();
+        QCOMPARE(apps.size(), 1);
+        QCOMPARE(apps.first().observation.bundleId, u"com.example.game"_qs);
+        QCOMPARE(LibraryScanner::sightingsForCounting()->size(), 1);
     }
 
     void modificationTimeIsTheBundleFolders()

@@ -625,6 +625,31 @@ private Q_SLOTS:
         QCOMPARE(spctl(folder.filePath(u"Missing.app"_qs)), 3);
     }
 
+    void nestedCodeIsCheckedWhereTheWalkFoundIt()
+    {
+        // Between the walk and the nested check, the frameworks folder is moved away and a link
+        // to a pristine copy takes its place; then the moved framework is changed. The verdict
+        // must be about the folder the walk saw, not about whatever the path leads to now.
+        QTemporaryDir folder;
+        const auto bundle = BundleBuilder().build(folder.filePath(u"app"_qs));
+        const auto pristine = BundleBuilder().build(folder.filePath(u"pristine"_qs));
+        QVERIFY(bundle && pristine);
+        const QString frameworks = inContents(*bundle, u"Frameworks"_qs);
+        bool swapped = false;
+        setBeforeNestedCheck([&](const QString &path) {
+            if (path != u"Contents/Frameworks/Engine.framework" || swapped)
+                return;
+            swapped = QFile::rename(frameworks, frameworks + u".moved"_qs) &&
+                      QFile::link(inContents(*pristine, u"Frameworks"_qs), frameworks) &&
+                      put(frameworks + u".moved/Engine.framework/Engine"_qs, "changed", 0755);
+        });
+        const auto resetHook = qScopeGuard([] { setBeforeNestedCheck({}); });
+        const auto validated = validate(*bundle, developerIdRequirement());
+        QVERIFY(swapped);
+        QVERIFY(!validated);
+        QCOMPARE(validated.error().reason, Refusal::nestedCodeInvalid);
+    }
+
     void anchorAndNotaryAreParameters()
     {
         const auto anchor = *Crypto::generateEd25519KeyPair();

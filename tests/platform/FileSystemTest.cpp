@@ -94,6 +94,40 @@ private Q_SLOTS:
         QCOMPARE(read.error().code, EISDIR);
         QCOMPARE(FileSystem::readFile(home.scratch(u"absent"_qs)).error().code, ENOENT);
     }
+
+    void smallFilesOthersControl_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qsizetype>("limit");
+        QTest::addColumn<bool>("followLink");
+        QTest::addColumn<int>("error"); // 0: read in full
+        QTest::newRow("at the limit") << u"file"_qs << qsizetype(5) << false << 0;
+        QTest::newRow("past the limit") << u"file"_qs << qsizetype(4) << false << EFBIG;
+        QTest::newRow("a link refused") << u"link"_qs << qsizetype(5) << false << ELOOP;
+        QTest::newRow("a link followed") << u"link"_qs << qsizetype(5) << true << 0;
+        QTest::newRow("a FIFO") << u"fifo"_qs << qsizetype(5) << true << EINVAL;
+        QTest::newRow("a device") << u"zero"_qs << qsizetype(5) << true << EINVAL;
+        QTest::newRow("a folder") << QString() << qsizetype(5) << true << EISDIR;
+    }
+
+    void smallFilesOthersControl()
+    {
+        QFETCH(QString, name);
+        QFETCH(qsizetype, limit);
+        QFETCH(bool, followLink);
+        QFETCH(int, error);
+        test::TestHome home;
+        QVERIFY(FileSystem::writeNewFile(home.scratch(u"file"_qs), "bytes", 0644));
+        QVERIFY(QFile::link(home.scratch(u"file"_qs), home.scratch(u"link"_qs)));
+        QVERIFY(QFile::link(u"/dev/zero"_qs, home.scratch(u"zero"_qs)));
+        QCOMPARE(::mkfifo(QFile::encodeName(home.scratch(u"fifo"_qs)).constData(), 0644), 0);
+
+        const auto read = FileSystem::readSmallFile(home.scratch(name), limit,
+                                                    followLink ? FileSystem::LastLink::follow : FileSystem::LastLink::refuse);
+        QCOMPARE(read ? 0 : read.error().code, error);
+        if (read)
+            QCOMPARE(*read, QByteArray("bytes"));
+    }
 };
 
 QTEST_GUILESS_MAIN(FileSystemTest)

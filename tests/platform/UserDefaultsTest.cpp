@@ -4,6 +4,7 @@
 #include <support/TestHome.h>
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <limits>
@@ -72,6 +73,50 @@ private Q_SLOTS:
         QCOMPARE(third.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
         QCOMPARE(third.boolean(QStringLiteral("soundEnabled")), std::optional(false));
         QCOMPARE(second.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
+    }
+
+    void aRaisedIntegerNeverFalls()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        const QString key = QStringLiteral("catalog.versionHighWater");
+        UserDefaults first(path);
+        UserDefaults second(path); // read before the first one wrote
+        QVERIFY(first.raiseInteger(key, 9));
+        QVERIFY(second.raiseInteger(key, 8));
+        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(9));
+        QCOMPARE(second.integer(key), std::optional<std::int64_t>(9));
+
+        // Held back for a later flush, raises fold together; a plain set still wins.
+        QVERIFY(second.raiseInteger(key, 12, UserDefaults::Write::later));
+        QVERIFY(second.raiseInteger(key, 11, UserDefaults::Write::later));
+        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(9));
+        QVERIFY(first.setInteger(key, 20));
+        QVERIFY(second.flush());
+        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(20));
+        QVERIFY(first.setInteger(key, 3));
+        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(3));
+    }
+
+    void twoProcessesRaisingOneMark()
+    {
+        test::TestHome home;
+        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        QProcess odd;
+        QProcess even;
+        const auto start = [&](QProcess &racer, int first) {
+            racer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            racer.start(QStringLiteral(VANTRY_DEFAULTS_RACER), {path, QStringLiteral("mark"), QString::number(first),
+                                                                 QStringLiteral("600"), QStringLiteral("2")});
+        };
+        start(odd, 1);
+        start(even, 2);
+        for (QProcess *racer : {&odd, &even}) {
+            QVERIFY(racer->waitForFinished(120000));
+            QCOMPARE(racer->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(racer->exitCode(), 0);
+        }
+        QCOMPARE(UserDefaults(path).integer(QStringLiteral("mark")), std::optional<std::int64_t>(600));
     }
 
     void anUnreadableFileIsSetAsideNotLost()

@@ -1,6 +1,9 @@
 #include <support/TestHome.h>
 
 #include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace vantry::test {
 
@@ -33,5 +36,22 @@ TestHome::~TestHome()
 QString TestHome::home() const { return m_root.filePath(QStringLiteral("home")); }
 
 QString TestHome::scratch(const QString &name) const { return m_root.filePath(name); }
+
+bool plantHostileInfoPlists(const QString &folder)
+{
+    const auto plist = [&](const char *bundle) {
+        const QString contents = folder + u'/' + QLatin1String(bundle) + QStringLiteral("/Contents");
+        return QDir().mkpath(contents) ? QFile::encodeName(contents + QStringLiteral("/Info.plist")) : QByteArray();
+    };
+    const QByteArray fifo = plist("Fifo.app");
+    const QByteArray zero = plist("Zero.app");
+    QFile huge(QFile::decodeName(plist("Huge.app")));
+    // A readable list up front, so only the size can make it unreadable.
+    const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+                            "<string>com.example.huge</string></dict></plist>";
+    return !fifo.isEmpty() && ::mkfifo(fifo.constData(), 0644) == 0 && !zero.isEmpty()
+        && ::symlink("/dev/zero", zero.constData()) == 0 && huge.open(QIODevice::WriteOnly)
+        && huge.write(head + QByteArray(1024 * 1024, ' ')) > 0;
+}
 
 } // namespace vantry::test

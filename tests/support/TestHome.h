@@ -30,4 +30,9 @@ private:
     QList<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
 };
 
+/// Bundles in `folder` whose Info.plist no reader may trust: a FIFO (Fifo.app), a link to
+/// /dev/zero (Zero.app) and a property list of more than 1 MiB (Huge.app). False when they could
+/// not be made.
+[[nodiscard]] bool plantHostileInfoPlists(const QString &folder);
+
 } // namespace vantry::test
