@@ -5,21 +5,25 @@
 //   xattr -rd NAME PATH   remove it from PATH and everything below; symbolic links are never
 //                         followed, and an entry without the attribute is no error
 //
-// Paths stay bytes from end to end: a file name need not be valid text.
+// Paths stay bytes from end to end: a file name need not be valid text. Control bytes of names
+// and paths are escaped when printed, and a value that is not plain text prints in hex.
+
+#include "DescriptorWalk.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <linux/limits.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <vector>
 
 namespace vantry::XattrTool {
 
 namespace {
+
+using DescriptorWalk::printable;
 
 constexpr int success = 0;
 constexpr int failure = 1;
@@ -28,18 +32,20 @@ constexpr int usageError = 2;
 void complain(const std::string &path, int error)
 {
     if (error == ENOENT)
-        std::fprintf(stderr, "xattr: No such file: %s\n", path.c_str());
+        std::fprintf(stderr, "xattr: No such file: %s\n", printable(path).c_str());
     else
-        std::fprintf(stderr, "xattr: %s: %s\n", path.c_str(), std::strerror(error));
+        std::fprintf(stderr, "xattr: %s: %s\n", printable(path).c_str(),
+                     DescriptorWalk::describe(error));
 }
 
-bool isText(const std::string &value)
+bool isText(const std::vector<char> &value)
 {
-    // Text (UTF-8 without control characters) prints as it is; anything else is shown in hex.
+    // Text (UTF-8 without control characters, C1 ones included) prints as it is; anything else
+    // is shown in hex, so that no value can drive the terminal.
     for (size_t i = 0; i < value.size();) {
         const auto byte = static_cast<unsigned char>(value[i]);
         if (byte < 0x80) {
-            if (byte < 0x20 && byte != '\t' && byte != '\n')
+            if (byte < 0x20 || byte == 0x7f)
                 return false;
             ++i;
             continue;
@@ -48,7 +54,8 @@ bool isText(const std::string &value)
                               : byte >= 0xE0                ? 3
                               : byte >= 0xC2 && byte < 0xE0 ? 2
                                                             : 0;
-        if (length == 0 || i + length > value.size())
+        if (length == 0 || i + length > value.size() ||
+            (byte == 0xC2 && static_cast<unsigned char>(value[i + 1]) < 0xA0))
             return false;
         for (size_t k = 1; k < length; ++k) {
             if ((static_cast<unsigned char>(value[i + k]) & 0xC0) != 0x80)
@@ -59,29 +66,18 @@ bool isText(const std::string &value)
     return true;
 }
 
-int print(const std::string &macName, const std::string &path)
+int print(const std::string &macName, const std::string &name, const std::string &path)
 {
-    const std::string name = "user." + macName;
-    std::string value;
-    for (;;) {
-        const ssize_t size = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
-        if (size >= 0) {
-            value.resize(size_t(size));
-            const ssize_t read =
-                ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
-            if (read >= 0) {
-                value.resize(size_t(read));
-                break;
-            }
-        }
-        if (errno == ERANGE)
-            continue; // it grew between the two calls
+    std::vector<char> value;
+    if (!DescriptorWalk::readSized(value, [&](char *to, size_t size) {
+            return ::lgetxattr(path.c_str(), name.c_str(), to, size);
+        })) {
         // A file system without attributes carries none.
-        if (errno == ENODATA || errno == ENOTSUP) {
-            std::fprintf(stderr, "xattr: %s: No such xattr: %s\n", path.c_str(), macName.c_str());
-            return failure;
-        }
-        complain(path, errno);
+        if (errno == ENODATA || errno == ENOTSUP)
+            std::fprintf(stderr, "xattr: %s: No such xattr: %s\n", printable(path).c_str(),
+                         printable(macName).c_str());
+        else
+            complain(path, errno);
         return failure;
     }
     if (isText(value)) {
@@ -95,77 +91,34 @@ int print(const std::string &macName, const std::string &path)
     return std::fflush(stdout) == 0 ? success : failure;
 }
 
-bool carries(const std::string &path, const std::string &name, bool &ok)
-{
-    std::vector<char> names;
-    for (;;) {
-        const ssize_t size = ::llistxattr(path.c_str(), nullptr, 0);
-        if (size >= 0) {
-            names.resize(size_t(size));
-            const ssize_t listed =
-                size == 0 ? 0 : ::llistxattr(path.c_str(), names.data(), names.size());
-            if (listed >= 0) {
-                names.resize(size_t(listed));
-                break;
-            }
-        }
-        if (errno == ERANGE)
-            continue;
-        if (errno == ENOTSUP)
-            return false;
-        complain(path, errno);
-        ok = false;
-        return false;
-    }
-    for (size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
-        if (name == names.data() + at)
-            return true;
-    }
-    return false;
-}
+// Removes the attribute from every entry of the walk; keeps going past a failure so that one
+// stubborn file does not hide the others, and reports each.
+struct Remover {
+    const std::string &name;
+    bool ok = true;
 
-// Removes the attribute from `path` and, for a real folder, everything below it; keeps going past
-// a failure so that one stubborn file does not hide the others, and reports each.
-void removeBelow(const std::string &path, const std::string &name, bool &ok)
-{
-    struct stat status {
-    };
-    if (::lstat(path.c_str(), &status) != 0) {
-        complain(path, errno);
+    bool failed(const std::string &path, int error)
+    {
+        complain(path, error);
         ok = false;
-        return;
+        return true;
     }
-    if (carries(path, name, ok) && ::lremovexattr(path.c_str(), name.c_str()) != 0 &&
-        errno != ENODATA) {
-        complain(path, errno);
-        ok = false;
+    // Only regular files and folders carry user attributes, and the walk opened exactly those.
+    // Asking first spares an immutable file that does not carry it a needless refusal.
+    bool visit(const DescriptorWalk::Entry &entry)
+    {
+        if (entry.fd < 0)
+            return true;
+        if (::fgetxattr(entry.fd, name.c_str(), nullptr, 0) < 0) {
+            if (errno != ENODATA && errno != ENOTSUP)
+                failed(entry.path, errno);
+        } else if (::fremovexattr(entry.fd, name.c_str()) != 0 && errno != ENODATA) {
+            failed(entry.path, errno);
+        }
+        return true;
     }
-    if (!S_ISDIR(status.st_mode))
-        return;
-    DIR *folder = ::opendir(path.c_str());
-    if (!folder) {
-        complain(path, errno);
-        ok = false;
-        return;
-    }
-    // Names are gathered first so that a deep tree does not hold one descriptor per level.
-    std::vector<std::string> entries;
-    errno = 0;
-    while (const dirent *entry = ::readdir(folder)) {
-        const std::string_view entryName = entry->d_name;
-        if (entryName != "." && entryName != "..")
-            entries.emplace_back(entryName);
-        errno = 0;
-    }
-    if (errno != 0) {
-        complain(path, errno);
-        ok = false;
-    }
-    ::closedir(folder);
-    const std::string prefix = path.ends_with('/') ? path : path + '/';
-    for (const std::string &entry : entries)
-        removeBelow(prefix + entry, name, ok);
-}
+    static bool leave(const DescriptorWalk::Entry &) { return true; }
+};
 
 int usage()
 {
@@ -180,14 +133,23 @@ int run(int argc, char **argv)
     if (argc != 4 || argv[2][0] == '\0' || argv[3][0] == '\0')
         return usage();
     const std::string_view option = argv[1];
-    if (option == "-p")
-        return print(argv[2], argv[3]);
-    if (option == "-rd") {
-        bool ok = true;
-        removeBelow(argv[3], "user." + std::string(argv[2]), ok);
-        return ok ? success : failure;
+    if (option != "-p" && option != "-rd")
+        return usage();
+    const std::string name = "user." + std::string(argv[2]);
+    if (name.size() > XATTR_NAME_MAX) {
+        std::fprintf(stderr, "xattr: %s: attribute name too long\n", printable(argv[2]).c_str());
+        return failure;
     }
-    return usage();
+    // A trailing slash would have the system follow a link given as the path.
+    std::string path = argv[3];
+    while (path.size() > 1 && path.ends_with('/'))
+        path.pop_back();
+    if (option == "-p")
+        return print(argv[2], name, path);
+    DescriptorWalk::allowDeepTrees();
+    Remover remover {name};
+    DescriptorWalk::walk(AT_FDCWD, path.c_str(), path, remover);
+    return remover.ok ? success : failure;
 }
 
 } // namespace vantry::XattrTool

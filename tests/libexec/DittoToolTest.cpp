@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -86,6 +88,26 @@ bool setTime(const QString &path, timespec time)
     const timespec times[2] = {time, time};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) ==
            0;
+}
+
+// Writes `bytes` at `at` in `path`, made if need be: what was never written before is a hole.
+bool writeAt(const QByteArray &path, const QByteArray &bytes, off_t at)
+{
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    const bool written = ::pwrite(fd, bytes.constData(), size_t(bytes.size()), at) == bytes.size();
+    return ::close(fd) == 0 && written;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "(unreadable)";
+}
+
+ino_t inode(const QByteArray &path)
+{
+    struct stat status = {};
+    return ::lstat(path.constData(), &status) == 0 ? status.st_ino : 0;
 }
 
 } // namespace
@@ -202,6 +224,59 @@ private Q_SLOTS:
             QVERIFY(!QFileInfo::exists(to));
         }
         QCOMPARE(test::runTool(QString::fromUtf8(BuildConfig::dittoPath), {source}).status, 2);
+    }
+
+    void aCopyIntoASmallFileSystem_data()
+    {
+        // A file of this many bytes and a second link to it, and a 64 MiB file of 4, into 1 MiB.
+        QTest::addColumn<int>("data");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("more data than room is refused") << (2 << 20) << false;
+        QTest::newRow("holes and hard links take only their room") << (600 << 10) << true;
+    }
+
+    void aCopyIntoASmallFileSystem()
+    {
+        QFETCH(int, data);
+        QFETCH(bool, fits);
+        if (::geteuid() != 0)
+            QSKIP("a small file system to copy into can only be mounted by root");
+        test::TestHome home;
+        const QString source = home.scratch(u"Source.app"_qs), small = home.scratch(u"small"_qs);
+        const QString copy = small + u"/Copy.app"_qs;
+        const QByteArray from = QFile::encodeName(source), to = QFile::encodeName(copy);
+        const auto tidy = test::removeAtEnd(from);
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(small));
+        QVERIFY(writeAt(from + "/data", QByteArray(data, 'x'), 0) &&
+                ::link((from + "/data").constData(), (from + "/\xff again").constData()) == 0);
+        QVERIFY(writeAt(from + "/sparse", "data", 32 << 20) &&
+                QFile::resize(source + u"/sparse"_qs, 64 << 20));
+        // In a mount namespace of this process's own, the file system goes with the process.
+        if (::unshare(CLONE_NEWNS) != 0)
+            QSKIP("this process may not have a mount namespace of its own");
+        QVERIFY(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                ::mount("none", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1M") == 0);
+        const auto unmount =
+            qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
+        const auto run = ditto(source, copy);
+        QVERIFY2(fits || run.err.contains("not enough free space"), run.err.constData());
+        QCOMPARE(run.status, fits ? 0 : 1);
+        QCOMPARE(QFileInfo::exists(copy), fits); // when it does not fit, nothing at all is written
+        QVERIFY(!fits || (inode(to + "/data") == inode(to + "/\xff again") &&
+                          contents(copy + u"/sparse"_qs) == contents(source + u"/sparse"_qs)));
+    }
+
+    void aFolderSwappedForALinkMidCopyIsNotFollowed()
+    {
+        test::TestHome home;
+        const QString source = home.scratch(u"Game"_qs), outside = home.scratch(u"outside"_qs);
+        QVERIFY(QDir().mkpath(source + u"/Contents"_qs) && QDir().mkpath(outside) &&
+                QFile::link(outside, source + u"/decoy"_qs));
+        QVERIFY(test::writeFile(outside + u"/secret"_qs, "private"));
+        const auto run = test::runSwapping("Contents/decoy", {source, source + u" copy"_qs});
+        QVERIFY(!QFileInfo::exists(source + u" copy/Contents/secret"_qs));
+        QVERIFY2(run.err.contains("Contents: changed while"), run.err.constData());
+        QCOMPARE(run.status, 1);
     }
 
     void specialFilesAreRefused()

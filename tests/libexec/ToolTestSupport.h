@@ -1,7 +1,11 @@
 #pragma once
 
+#include <support/ToolRun.h>
+
 #include <QFile>
 #include <QMap>
+#include <QProcess>
+#include <QScopeGuard>
 
 #include <optional>
 #include <sys/stat.h>
@@ -45,6 +49,24 @@ inline QMap<QByteArray, QByteArray> userAttributes(const QString &path)
             result.insert(name, attribute(path, name).value_or("(unreadable)"));
     }
     return result;
+}
+
+/// Removes `path` when the result goes: QTemporaryDir cannot remove names that are not UTF-8.
+[[nodiscard]] inline auto removeAtEnd(const QByteArray &path)
+{
+    return qScopeGuard([path] {
+        QProcess::execute(u"rm"_qs, {u"-rf"_qs, QFile::decodeName(path)});
+    });
+}
+
+/// Runs the test build of the tool, whose walk swaps the entries NAME and OTHER of `swap`
+/// ("NAME/OTHER") between its look at NAME and its opening of it.
+inline ToolRun runSwapping(const QByteArray &swap, const QStringList &arguments)
+{
+    qputenv("VANTRY_TEST_SWAP", swap);
+    ToolRun run = runTool(QString::fromUtf8(SWAP_HOOK_TOOL), arguments);
+    qunsetenv("VANTRY_TEST_SWAP");
+    return run;
 }
 
 } // namespace vantry::test

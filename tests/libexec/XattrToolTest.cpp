@@ -127,6 +127,67 @@ private Q_SLOTS:
         QVERIFY(!test::attribute(root, quarantine)); // the rest was still done
     }
 
+    void awkwardInputEndsOrIsEscaped_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // '@' stands for the test's folder
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("output"); // standard output, then standard error
+        QTest::addColumn<bool>("strips");       // the mark of "@/tree/\xff name"
+        const QString name(251, u'n'), mark = u"com.apple.quarantine"_qs;
+        const QByteArray tooLong = "xattr: " + name.toLatin1() + ": attribute name too long\n";
+        const auto row = [](const char *tag, const QStringList &arguments, int status,
+                            const QByteArray &output, bool strips = false) {
+            QTest::newRow(tag) << arguments << status << output << strips;
+        };
+        row("a name too long to print", {u"-p"_qs, name, u"@/plain"_qs}, 1, tooLong);
+        row("a name too long to remove", {u"-rd"_qs, name, u"@/plain"_qs}, 1, tooLong);
+        row("controls in a value", {u"-p"_qs, u"controls"_qs, u"@/plain"_qs}, 0, "61 0A 62 7F\n");
+        row("a C1 control in a value", {u"-p"_qs, u"c1"_qs, u"@/plain"_qs}, 0, "C2 9B 78\n");
+        row("control bytes in a name", {u"-p"_qs, u"\x1b[2J"_qs, u"@/plain"_qs}, 1,
+            "xattr: @/plain: No such xattr: \\x1B[2J\n");
+        row("control bytes in a path", {u"-p"_qs, u"x"_qs, u"@/\x01\x7f"_qs}, 1,
+            "xattr: No such file: @/\\x01\\x7F\n");
+        row("a name that is not UTF-8 in the tree", {u"-rd"_qs, mark, u"@/tree"_qs}, 0, "", true);
+        row("a link to a folder, with a slash", {u"-rd"_qs, mark, u"@/link/"_qs}, 0, "");
+    }
+
+    void awkwardInputEndsOrIsEscaped()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, output);
+        test::TestHome home;
+        const QString folder = home.scratch(u"awkward"_qs);
+        const QByteArray odd = QFile::encodeName(folder) + "/tree/\xff name";
+        const auto tidy = test::removeAtEnd(QFile::encodeName(folder));
+        QVERIFY(QDir().mkpath(folder + u"/plain"_qs) && QDir().mkpath(folder + u"/tree"_qs) &&
+                QFile::link(u"plain"_qs, folder + u"/link"_qs));
+        QVERIFY(::close(::open(odd.constData(), O_CREAT | O_WRONLY, 0644)) == 0 &&
+                ::lsetxattr(odd.constData(), quarantine, stamp.constData(), stamp.size(), 0) == 0);
+        QVERIFY(test::setAttribute(folder + u"/plain"_qs, quarantine, stamp) &&
+                test::setAttribute(folder + u"/plain"_qs, "user.c1", "\xc2\x9bx") &&
+                test::setAttribute(folder + u"/plain"_qs, "user.controls", "a\nb\x7f"));
+        arguments.replaceInStrings(u"@"_qs, folder);
+        const auto run = test::runTool(QString::fromUtf8(BuildConfig::xattrPath), arguments);
+        QCOMPARE(run.out + run.err, output.replace('@', QFile::encodeName(folder)));
+        QTEST(run.status, "status");
+        QVERIFY(test::attribute(folder + u"/plain"_qs, quarantine));
+        QTEST(::lgetxattr(odd.constData(), quarantine, nullptr, 0) < 0, "strips");
+    }
+
+    void aFolderSwappedForALinkMidWalkIsNotFollowed()
+    {
+        test::TestHome home;
+        const QString root = home.scratch(u"Game"_qs), outside = home.scratch(u"outside"_qs);
+        QVERIFY(QDir().mkpath(root + u"/Contents"_qs) && QDir().mkpath(outside) &&
+                QFile::link(outside, root + u"/decoy"_qs));
+        QVERIFY(test::setAttribute(outside, quarantine, stamp));
+        const auto run =
+            test::runSwapping("Contents/decoy", {u"-rd"_qs, u"com.apple.quarantine"_qs, root});
+        QVERIFY(test::attribute(outside, quarantine));
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("Contents: changed while"), run.err.constData());
+    }
+
     void otherCommandLinesAreUsageErrors()
     {
         const QString path = QDir::tempPath();
