@@ -112,7 +112,8 @@ int main(int argc, char *argv[])
             QElapsedTimer timer;
             timer.start();
             const auto result = QCoro::waitFor(
-                service.download(QUrl(QStringLiteral("https://%1/%2").arg(host, name)), downloads.path(), sample));
+                service.download(QUrl(QStringLiteral("https://%1/%2").arg(host, name)), downloads.path(),
+                                 size, sample));
             ours << mibPerSecond(size, timer.nsecsElapsed());
             peak = std::max(peak, anonymousKiB());
             if (!result || QFileInfo(*result).size() != size) {

@@ -33,14 +33,21 @@ std::optional<QUrl> AllowlistFetch::redirectTarget(const QUrl &from, const QByte
     return target;
 }
 
-QCoro::Task<Expected<QByteArray, AllowlistFetch::Failure>> AllowlistFetch::data(QUrl url,
+QCoro::Task<Expected<QByteArray, AllowlistFetch::Failure>> AllowlistFetch::data(QUrl url, qint64 limit,
                                                                               QPointer<Cancellation> cancellation) const
 {
     if (!HostAllowlist::allows(url))
         co_return unexpected(Failure(FetchError::offOrigin(url)));
 
     for (int redirects = 0;; ++redirects) {
-        std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_transport.get(url));
+        std::unique_ptr<QNetworkReply, ReplyDeleter> reply(m_transport.get(url, limit));
+        // The body stays in the reply until the end: a buffer of one byte past the limit pauses
+        // the connection there, and the first byte past it ends the transfer.
+        reply->setReadBufferSize(limit + 1);
+        QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), [r = reply.get(), limit] {
+            if (r->bytesAvailable() > limit)
+                HttpTransport::end(*r, TransferError::Cause::tooLarge);
+        });
         if (cancellation) {
             if (cancellation->isCancelled())
                 HttpTransport::cancel(*reply);
@@ -75,7 +82,8 @@ AllowlistFetch::judge(const QNetworkReply &reply, const QUrl &url, int redirects
         if (!target)
             return Failure(FetchError::httpStatus(code));
         if (redirects == maximumRedirects)
-            return Failure(TransferError{QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects."), false});
+            return Failure(TransferError{QNetworkReply::TooManyRedirectsError,
+                                         QStringLiteral("Too many redirects."), TransferError::Cause::network});
         return Follow{*target};
     }
     if (code != 200)

@@ -35,7 +35,7 @@ private:
 
 /// The only way the launcher fetches whole small documents (catalog, signature, appcasts,
 /// icons): off-origin URLs are refused before any request, redirects are followed only while
-/// they stay on the origin, and only status 200 is a body.
+/// they stay on the origin, only status 200 is a body, and no body passes its kind's limit.
 class AllowlistFetch
 {
 public:
@@ -47,10 +47,20 @@ public:
     /// How many redirects one fetch follows before it gives up.
     static constexpr int maximumRedirects = 10;
 
+    /// The largest body of each kind of document, in bytes: each far beyond what the maker
+    /// publishes, and small enough to hold in memory. A body that passes its limit, or is
+    /// announced beyond it, is a transfer failure (TransferError::Cause::tooLarge).
+    static constexpr qint64 catalogLimit = 8 * 1024 * 1024;   // catalog.json
+    static constexpr qint64 signatureLimit = 4 * 1024;        // catalog.json.sig: 88 Base64 bytes
+    static constexpr qint64 appcastLimit = 8 * 1024 * 1024;   // one game's release feed
+    static constexpr qint64 iconLimit = 8 * 1024 * 1024;      // one game's PNG icon
+
     explicit AllowlistFetch(const HttpTransport &transport) : m_transport(transport) {}
 
-    /// The whole body at `url`, held in memory.
-    [[nodiscard]] QCoro::Task<Expected<QByteArray, Failure>> data(QUrl url, QPointer<Cancellation> cancellation = {}) const;
+    /// The whole body at `url`, held in memory, of at most `limit` bytes (one of the limits
+    /// above): the transfer ends as soon as more arrives.
+    [[nodiscard]] QCoro::Task<Expected<QByteArray, Failure>>
+    data(QUrl url, qint64 limit, QPointer<Cancellation> cancellation = {}) const;
 
     /// A finished reply whose body is complete and may be taken.
     struct Complete {};

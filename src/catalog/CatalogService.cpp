@@ -108,8 +108,9 @@ QCoro::Task<Expected<CatalogService::Pair, AllowlistFetch::Failure>> CatalogServ
     // Both requests go out at once; the signature is awaited second, and abandoned when the
     // catalog itself fails.
     AllowlistFetch::Cancellation signatureCancellation;
-    auto catalogTask = m_fetch.data(HostAllowlist::catalogURL());
-    auto signatureTask = m_fetch.data(HostAllowlist::catalogSignatureURL(), &signatureCancellation);
+    auto catalogTask = m_fetch.data(HostAllowlist::catalogURL(), AllowlistFetch::catalogLimit);
+    auto signatureTask = m_fetch.data(HostAllowlist::catalogSignatureURL(), AllowlistFetch::signatureLimit,
+                                      &signatureCancellation);
 
     auto catalog = co_await std::move(catalogTask);
     if (!catalog) {
@@ -242,7 +243,7 @@ QCoro::Task<Expected<QUrl, CatalogService::IconFailure>> CatalogService::icon(Ca
         co_return unexpected(IconFailure(Error::of(Error::Kind::unavailable)));
 
     // Named first: GCC 12 destroys the temporaries of a suspending co_await expression twice.
-    auto fetch = m_fetch.data(entry.iconURL);
+    auto fetch = m_fetch.data(entry.iconURL, AllowlistFetch::iconLimit);
     auto body = co_await std::move(fetch);
     if (!self)
         co_return unexpected(IconFailure(Error::of(Error::Kind::unavailable)));

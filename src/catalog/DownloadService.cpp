@@ -2,6 +2,7 @@
 
 #include <catalog/AllowlistFetch.h>
 #include <catalog/HostAllowlist.h>
+#include <core/OffMain.h>
 #include <platform/FileSystem.h>
 
 #include <QCoroSignal>
@@ -12,8 +13,40 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
+#include <unistd.h>
 
 namespace vantry {
+
+namespace {
+
+// A download's set-up, on the pool: the folder, no stale partial file, and a new partial file
+// open for writing with the room for `expected` bytes claimed (without growing it), so a download
+// that cannot fit ends now, not at the last gigabyte. Gives the file's descriptor. Blocks.
+Expected<int, DownloadService::Failure> prepare(const QString &into, const QString &partialPath,
+                                                qint64 expected)
+{
+    using Failure = DownloadService::Failure;
+    if (auto made = FileSystem::makeDirectories(into); !made)
+        return unexpected(Failure(made.error()));
+    const QByteArray path = QFile::encodeName(partialPath);
+    if (::unlink(path.constData()) != 0 && errno != ENOENT)
+        return unexpected(Failure(SystemError::fromErrno(QStringLiteral("unlink"), partialPath)));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return unexpected(Failure(SystemError::fromErrno(QStringLiteral("open"), partialPath)));
+    // A file system that cannot reserve still gets its chance to take the bytes.
+    if (expected > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, expected) != 0
+        && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+        ::close(fd);
+        ::unlink(path.constData());
+        return unexpected(Failure(DownloadService::Error::failed(
+            QStringLiteral("There is not enough disk space for the download."))));
+    }
+    return fd;
+}
+
+} // namespace
 
 /// One download on the service's own thread: follows on-origin redirects, streams a 200 body into
 /// the partial file, and moves it to its final name. Reports back through the service's thread.
@@ -25,17 +58,20 @@ public:
     {
     }
 
-    void start(QUrl url, QString partialPath, QString finalPath, std::shared_ptr<std::atomic_bool> cancelled)
+    // Takes over `fd`, the partial file prepared for this download.
+    void start(QUrl url, int fd, QString partialPath, QString finalPath, qint64 limit,
+               std::shared_ptr<std::atomic_bool> cancelled)
     {
         if (!m_transport)
             m_transport = m_prototype.forThisThread();
         m_url = std::move(url);
         m_partialPath = std::move(partialPath);
         m_finalPath = std::move(finalPath);
+        m_limit = limit;
         m_cancelled = std::move(cancelled);
         m_redirects = 0;
-        m_file.setFileName(m_partialPath);
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             finish(unexpected(DownloadService::Error::failed(m_file.errorString())));
             return;
         }
@@ -51,7 +87,7 @@ public:
 private:
     void request()
     {
-        m_reply.reset(m_transport->get(m_url));
+        m_reply.reset(m_transport->get(m_url, m_limit));
         m_reply->setReadBufferSize(DownloadService::readBufferSize);
         m_accepted = false;
         m_expected = -1;
@@ -62,8 +98,6 @@ private:
         connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
             m_accepted = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
             m_expected = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-            if (m_accepted && m_expected > 0)
-                reserve(*reply);
         });
         connect(reply, &QNetworkReply::readyRead, this, [this, reply] { drain(*reply); });
         connect(reply, &QNetworkReply::finished, this, [this, reply] { ended(*reply); });
@@ -72,17 +106,13 @@ private:
             HttpTransport::cancel(*m_reply);
     }
 
-    // Claims the whole image's room on disk before the first byte, without growing the file: a
-    // download that cannot fit ends now, not at the last gigabyte.
-    void reserve(QNetworkReply &reply)
+    // Past its limit a body ends at once, whatever it is for: nothing more is written or read.
+    bool withinLimit(QNetworkReply &reply)
     {
-        if (::fallocate(m_file.handle(), FALLOC_FL_KEEP_SIZE, 0, m_expected) == 0)
-            return;
-        // A file system that cannot reserve still gets its chance to take the bytes.
-        if (errno != ENOSPC && errno != EDQUOT && errno != EFBIG)
-            return;
-        m_writeError = QStringLiteral("There is not enough disk space for the download.");
-        HttpTransport::cancel(reply);
+        if (m_received <= m_limit)
+            return true;
+        HttpTransport::end(reply, TransferError::Cause::tooLarge);
+        return false;
     }
 
     void drain(QNetworkReply &reply)
@@ -90,7 +120,8 @@ private:
         if (!m_accepted || !m_writeError.isEmpty()) {
             // Not for the file, but read all the same: a full buffer would stall the connection.
             if (reply.isOpen() && reply.bytesAvailable() > 0)
-                reply.skip(reply.bytesAvailable());
+                m_received += reply.skip(reply.bytesAvailable());
+            withinLimit(reply);
             return;
         }
         // Pieces arrive in uneven sizes; they are written in even ones, from one buffer allocated
@@ -103,6 +134,8 @@ private:
                 return;
             m_pending += read;
             m_received += read;
+            if (!withinLimit(reply))
+                return;
             if (m_pending == m_buffer.size() && !flush(reply))
                 return;
             // Reported in steps of a thousandth: the main thread needs no more.
@@ -197,6 +230,7 @@ private:
     qsizetype m_pending = 0;
     qint64 m_expected = -1;
     qint64 m_received = 0;
+    qint64 m_limit = 0;
     int m_redirects = 0;
     int m_reportedStep = -1;
     bool m_accepted = false;
@@ -258,28 +292,58 @@ void DownloadService::deliverOutcome(Expected<QString, Error> outcome)
 }
 
 QCoro::Task<Expected<QString, DownloadService::Failure>> DownloadService::download(QUrl url, QString into,
+                                                                                 qint64 expectedLength,
                                                                                  Progress progress)
 {
+    // A second download would take over the first one's completion, and its caller would never
+    // wake: refused before anything else.
+    if (m_completion)
+        co_return unexpected(Failure(Error::busy()));
     if (!HostAllowlist::allows(url))
         co_return unexpected(Failure(Error::offOrigin(url)));
     const auto name = fileName(url);
     if (!name)
         co_return unexpected(Failure(Error::failed(QStringLiteral("The download's address names no file."))));
-    if (auto made = FileSystem::makeDirectories(into); !made)
-        co_return unexpected(Failure(made.error()));
 
     const QString finalPath = into + u'/' + *name;
     const QString partialPath = finalPath + QStringLiteral(".partial");
-    QFile::remove(partialPath);
+    const qint64 expected = std::max<qint64>(expectedLength, 0);
+    const qint64 limit = expected > std::numeric_limits<qint64>::max() - lengthMargin
+        ? std::numeric_limits<qint64>::max()
+        : expected + lengthMargin;
 
-    // A fresh flag per download, so a late cancel of the previous one cannot reach this one.
+    // Taken before the first wait, so that a download started meanwhile is refused and a cancel
+    // meanwhile is heard. A fresh flag per download: a late cancel of the previous one cannot
+    // reach this one.
     m_cancelled = std::make_shared<std::atomic_bool>(false);
     m_progress = std::move(progress);
     const auto completion = std::make_shared<DownloadCompletion>();
     m_completion = completion;
+
+    QPointer<DownloadService> self(this);
+    auto setUp = [into, partialPath, expected] { return prepare(into, partialPath, expected); };
+    const auto prepared = co_await offMain(setUp);
+    if (!self) {
+        // The service is gone: nothing will use the file.
+        if (prepared) {
+            auto discard = [fd = *prepared, partialPath] {
+                ::close(fd);
+                QFile::remove(partialPath);
+            };
+            (void)offMain(discard);
+        }
+        co_return unexpected(Failure(Error::cancelled()));
+    }
+    if (!prepared) {
+        m_progress = {};
+        m_completion.reset();
+        co_return unexpected(prepared.error());
+    }
+
     QMetaObject::invokeMethod(m_transfer,
-                              [transfer = m_transfer, url, partialPath, finalPath, cancelled = m_cancelled] {
-                                  transfer->start(url, partialPath, finalPath, cancelled);
+                              [transfer = m_transfer, url, fd = *prepared, partialPath, finalPath, limit,
+                               cancelled = m_cancelled] {
+                                  transfer->start(url, fd, partialPath, finalPath, limit, cancelled);
                               },
                               Qt::QueuedConnection);
     // The outcome is posted to this thread, so it cannot arrive before the wait begins.

@@ -23,17 +23,25 @@ class DownloadCompletion;
 
 /// Downloads one release image at a time into a folder: streamed to "<name>.partial", moved to
 /// "<name>" only when the whole body arrived with status 200, and nothing left behind on any
-/// other way out. Off-origin URLs and redirects are refused.
+/// other way out. Off-origin URLs and redirects are refused, and so is a body that runs past the
+/// release's length by more than lengthMargin.
 ///
-/// The service lives on the main thread; the transfer and every write run on a thread of its
-/// own, and progress and completion come back to the main thread.
+/// The service lives on the main thread; the folder's set-up runs on the background pool, the
+/// transfer and every write on a thread of its own, and progress and completion come back to the
+/// main thread.
 class DownloadService : public QObject
 {
     Q_OBJECT
 
 public:
     struct Error {
-        enum class Kind { offOrigin, httpStatus, failed, cancelled };
+        enum class Kind {
+            offOrigin,
+            httpStatus,
+            failed,
+            cancelled,
+            busy, // another download of this service is still running
+        };
         Kind kind = Kind::failed;
         QUrl url;            // offOrigin
         int status = -1;     // httpStatus
@@ -43,10 +51,11 @@ public:
         [[nodiscard]] static Error httpStatus(int status) { return {Kind::httpStatus, {}, status, {}}; }
         [[nodiscard]] static Error failed(QString description) { return {Kind::failed, {}, -1, std::move(description)}; }
         [[nodiscard]] static Error cancelled() { return {Kind::cancelled, {}, -1, {}}; }
+        [[nodiscard]] static Error busy() { return {Kind::busy, {}, -1, {}}; }
         friend bool operator==(const Error &, const Error &) = default;
     };
 
-    /// A download error, or the folder could not be created.
+    /// A download error, or the folder or the partial file could not be set up.
     using Failure = std::variant<Error, SystemError>;
     /// Receives the fraction downloaded, 0 to 1, when the server announced a length.
     using Progress = std::function<void(double)>;
@@ -54,12 +63,20 @@ public:
     /// How much of the body may wait in memory before the connection is paused.
     static constexpr qint64 readBufferSize = 1024 * 1024;
 
+    /// How far a body may run past the release's length before the download ends as failed.
+    /// Within it the download completes, and the length check that follows judges the image.
+    static constexpr qint64 lengthMargin = 1024 * 1024;
+
     /// Transfers reach the network like `transport`, through a transport of their own thread.
     explicit DownloadService(const HttpTransport &transport, QObject *parent = nullptr);
     ~DownloadService() override;
 
-    /// Downloads `url` into the folder `into`; gives the final file's path. One at a time.
-    [[nodiscard]] QCoro::Task<Expected<QString, Failure>> download(QUrl url, QString into, Progress progress);
+    /// Downloads `url`, a release of `expectedLength` bytes (the appcast item's length), into the
+    /// folder `into`; gives the final file's path. The room for `expectedLength` is reserved
+    /// before the first byte. One at a time: a download while another runs fails with `busy` at
+    /// once and leaves the running one alone.
+    [[nodiscard]] QCoro::Task<Expected<QString, Failure>> download(QUrl url, QString into,
+                                                                   qint64 expectedLength, Progress progress);
 
     /// Ends the transfer in flight, if any; its download then fails with `cancelled`.
     void cancel();

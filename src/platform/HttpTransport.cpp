@@ -4,9 +4,9 @@
 #include <QNetworkCookieJar>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
+#include <QTimer>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 
 namespace vantry {
 
@@ -21,36 +21,78 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
+constexpr char endedBy[] = "vantryEndedBy";
+
+// Ends a reply whose length is announced beyond its limit at once, and one that stays below the
+// speed floor for a whole window. A child of the reply: it goes with it.
+class TransferGuard final : public QObject
+{
+public:
+    TransferGuard(QNetworkReply &reply, qint64 bodyLimit, SpeedFloor floor) : QObject(&reply)
+    {
+        connect(&reply, &QNetworkReply::metaDataChanged, this, [&reply, bodyLimit] {
+            if (reply.header(QNetworkRequest::ContentLengthHeader).toLongLong() > bodyLimit)
+                HttpTransport::end(reply, TransferError::Cause::tooLarge);
+        });
+        // Counted from the network layer's progress rather than from reads, which are the
+        // caller's; fine-grained enough for a window of seconds.
+        connect(&reply, &QNetworkReply::downloadProgress, this,
+                [this](qint64 received, qint64) { m_received = received; });
+        const qint64 least = floor.bytesPerSecond * floor.window.count() / 1000;
+        connect(&m_window, &QTimer::timeout, this, [this, &reply, least] {
+            if (m_received - m_receivedBefore < least)
+                return HttpTransport::end(reply, TransferError::Cause::tooSlow);
+            m_receivedBefore = m_received;
+        });
+        connect(&reply, &QNetworkReply::finished, &m_window, &QTimer::stop);
+        // A coarse timer may fire early, and so judge less than a whole window.
+        m_window.setTimerType(Qt::PreciseTimer);
+        m_window.start(floor.window);
+    }
+
+private:
+    QTimer m_window;
+    qint64 m_received = 0;
+    qint64 m_receivedBefore = 0;
+};
+
 } // namespace
 
 #if VANTRY_DEVELOPMENT_ORIGIN
-std::optional<DevelopmentOrigin> DevelopmentOrigin::fromEnvironment()
+Expected<std::optional<DevelopmentOrigin>, DevelopmentOriginError> DevelopmentOrigin::fromEnvironment()
 {
-    const QString connectTo = qEnvironmentVariable("VANTRY_CONNECT_TO");
-    const QString extraCa = qEnvironmentVariable("VANTRY_EXTRA_CA");
-    if (connectTo.isEmpty() && extraCa.isEmpty())
+    return from(qEnvironmentVariable("VANTRY_CONNECT_TO"), qEnvironmentVariable("VANTRY_EXTRA_CA"));
+}
+
+Expected<std::optional<DevelopmentOrigin>, DevelopmentOriginError>
+DevelopmentOrigin::from(const QString &connectTo, const QString &extraCaPath)
+{
+    if (connectTo.isEmpty() && extraCaPath.isEmpty())
         return std::nullopt;
 
-    auto refuse = [](const char *what) {
-        std::fprintf(stderr, "vantry: %s\n", what);
-        std::exit(2);
-    };
     DevelopmentOrigin origin;
     if (!connectTo.isEmpty()) {
         const qsizetype colon = connectTo.lastIndexOf(u':');
-        bool ok = false;
-        const uint port = colon > 0 ? connectTo.mid(colon + 1).toUInt(&ok) : 0;
-        if (!ok || port == 0 || port > 65535)
-            refuse("VANTRY_CONNECT_TO must be ADDRESS:PORT");
-        origin.address = connectTo.left(colon);
-        if (origin.address.startsWith(u'[') && origin.address.endsWith(u']'))
-            origin.address = origin.address.mid(1, origin.address.size() - 2);
+        const QString portText = connectTo.mid(colon + 1);
+        // Digits only: toUInt would also take a sign or blanks.
+        const bool digits = !portText.isEmpty() && portText.size() <= 5
+            && std::all_of(portText.cbegin(), portText.cend(),
+                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+        const uint port = digits ? portText.toUInt() : 0;
+        QString address = colon > 0 ? connectTo.left(colon) : QString();
+        if (address.startsWith(u'[') && address.endsWith(u']'))
+            address = address.mid(1, address.size() - 2);
+        QUrl probe;
+        probe.setHost(address, QUrl::StrictMode);
+        if (port == 0 || port > 65535 || address.isEmpty() || !probe.isValid() || probe.host().isEmpty())
+            return unexpected(DevelopmentOriginError::badConnectTo);
+        origin.address = address;
         origin.port = static_cast<quint16>(port);
     }
-    if (!extraCa.isEmpty()) {
-        origin.extraCaCertificates = QSslCertificate::fromPath(extraCa, QSsl::Pem);
+    if (!extraCaPath.isEmpty()) {
+        origin.extraCaCertificates = QSslCertificate::fromPath(extraCaPath, QSsl::Pem);
         if (origin.extraCaCertificates.isEmpty())
-            refuse("VANTRY_EXTRA_CA names no readable PEM certificate");
+            return unexpected(DevelopmentOriginError::unreadableExtraCa);
     }
     return origin;
 }
@@ -72,10 +114,13 @@ HttpTransport::HttpTransport(std::optional<DevelopmentOrigin> origin) : HttpTran
 
 HttpTransport::~HttpTransport() = default;
 
-std::unique_ptr<HttpTransport> HttpTransport::fromEnvironment()
+Expected<std::unique_ptr<HttpTransport>, DevelopmentOriginError> HttpTransport::fromEnvironment()
 {
 #if VANTRY_DEVELOPMENT_ORIGIN
-    return std::make_unique<HttpTransport>(DevelopmentOrigin::fromEnvironment());
+    auto origin = DevelopmentOrigin::fromEnvironment();
+    if (!origin)
+        return unexpected(origin.error());
+    return std::make_unique<HttpTransport>(std::move(*origin));
 #else
     return std::make_unique<HttpTransport>();
 #endif
@@ -84,13 +129,15 @@ std::unique_ptr<HttpTransport> HttpTransport::fromEnvironment()
 std::unique_ptr<HttpTransport> HttpTransport::forThisThread() const
 {
 #if VANTRY_DEVELOPMENT_ORIGIN
-    return std::make_unique<HttpTransport>(m_origin);
+    auto transport = std::make_unique<HttpTransport>(m_origin);
 #else
-    return std::make_unique<HttpTransport>();
+    auto transport = std::make_unique<HttpTransport>();
 #endif
+    transport->setSpeedFloor(m_speedFloor);
+    return transport;
 }
 
-QNetworkReply *HttpTransport::get(const QUrl &url) const
+QNetworkReply *HttpTransport::get(const QUrl &url, qint64 bodyLimit) const
 {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -100,6 +147,8 @@ QNetworkReply *HttpTransport::get(const QUrl &url) const
     request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(static_cast<int>(transferTimeout.count()));
+    // The body as stored: a limit then counts what arrives, and nothing expands behind it.
+    request.setRawHeader("Accept-Encoding", "identity");
 
 #if VANTRY_DEVELOPMENT_ORIGIN
     if (m_origin) {
@@ -118,22 +167,37 @@ QNetworkReply *HttpTransport::get(const QUrl &url) const
         }
     }
 #endif
-    return m_manager->get(request);
+    QNetworkReply *reply = m_manager->get(request);
+    new TransferGuard(*reply, bodyLimit, m_speedFloor);
+    return reply;
 }
 
-void HttpTransport::cancel(QNetworkReply &reply)
+void HttpTransport::end(QNetworkReply &reply, TransferError::Cause cause)
 {
-    reply.setProperty("vantryCancelled", true);
+    reply.setProperty(endedBy, static_cast<int>(cause));
     reply.abort();
 }
 
 TransferError HttpTransport::transferError(const QNetworkReply &reply)
 {
-    // Qt reports a transfer time-out as a cancellation; a reply its owner cancelled says so in
-    // its own flag, so here a cancellation without one is the time-out.
-    const bool timedOut = reply.error() == QNetworkReply::OperationCanceledError
-        && !reply.property("vantryCancelled").toBool();
-    return {reply.error(), timedOut ? QStringLiteral("The request timed out.") : reply.errorString(), timedOut};
+    using Cause = TransferError::Cause;
+    if (reply.error() != QNetworkReply::OperationCanceledError)
+        return {reply.error(), reply.errorString(), Cause::network};
+    // Qt reports its own time-out as a cancellation too; every other end says why in its flag.
+    const QVariant ended = reply.property(endedBy);
+    const Cause cause = ended.isValid() ? static_cast<Cause>(ended.toInt()) : Cause::timedOut;
+    switch (cause) {
+    case Cause::network:
+    case Cause::cancelled:
+        return {reply.error(), reply.errorString(), cause};
+    case Cause::timedOut:
+        return {reply.error(), QStringLiteral("The request timed out."), cause};
+    case Cause::tooLarge:
+        return {reply.error(), QStringLiteral("The response was larger than allowed."), cause};
+    case Cause::tooSlow:
+        return {reply.error(), QStringLiteral("The transfer was too slow."), cause};
+    }
+    return {reply.error(), reply.errorString(), Cause::network};
 }
 
 void HttpTransport::clearConnections() const { m_manager->clearConnectionCache(); }

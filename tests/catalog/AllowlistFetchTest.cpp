@@ -9,6 +9,10 @@
 
 using namespace vantry;
 using test::onOrigin;
+using Ending = std::optional<TransferError::Cause>; // none: the whole body arrived
+
+Q_DECLARE_METATYPE(vantry::test::TestServer::Route)
+Q_DECLARE_METATYPE(Ending)
 
 namespace {
 
@@ -37,11 +41,11 @@ class AllowlistFetchTest : public QObject
 
     test::TestServer m_server;
 
-    Result fetch(const QString &path, const HttpTransport *transport = nullptr)
+    Result fetch(const QString &path, const HttpTransport *transport = nullptr, qint64 limit = AllowlistFetch::iconLimit)
     {
         auto own = m_server.transport();
         AllowlistFetch fetcher(transport ? *transport : *own);
-        return QCoro::waitFor(fetcher.data(QUrl(onOrigin(path))));
+        return QCoro::waitFor(fetcher.data(QUrl(onOrigin(path)), limit));
     }
 
 private Q_SLOTS:
@@ -53,7 +57,7 @@ private Q_SLOTS:
         // The development origin would carry any of these to the test server; none may leave.
         for (const QString &url : {u"https://example.com/secret"_qs, onOrigin(u"/secret"_qs).replace(u".test/"_qs, u".test:443/"_qs),
                                    onOrigin(u"/secret"_qs).replace(u"https:"_qs, u"http:"_qs)}) {
-            const Result result = QCoro::waitFor(fetcher.data(QUrl(url)));
+            const Result result = QCoro::waitFor(fetcher.data(QUrl(url), AllowlistFetch::iconLimit));
             QVERIFY(!result);
             const auto *error = std::get_if<FetchError>(&result.error());
             QVERIFY(error && error->kind == FetchError::Kind::offOrigin);
@@ -128,7 +132,7 @@ private Q_SLOTS:
         m_server.serve(u"/catalog.json"_qs, "{}");
         const Result tls = fetch(u"/catalog.json"_qs, &strict);
         QVERIFY(transferErrorOf(tls));
-        QVERIFY(!transferErrorOf(tls)->timedOut);
+        QCOMPARE(transferErrorOf(tls)->cause, TransferError::Cause::network);
 
         // A 200 whose body breaks off is no document.
         test::TestServer::Route shortBody;
@@ -136,6 +140,36 @@ private Q_SLOTS:
         shortBody.announcedLength = 5000;
         m_server.route(u"/short"_qs, shortBody);
         QVERIFY(transferErrorOf(fetch(u"/short"_qs)));
+    }
+
+    void aBodyStaysWithinItsLimitAndAboveTheSpeedFloor_data()
+    {
+        using Delivery = test::TestServer::Delivery;
+        QTest::addColumn<test::TestServer::Route>("route");
+        QTest::addColumn<Ending>("ending");
+        const auto row = [](const char *tag, Delivery how, qsizetype size, Ending ending, qint64 announced = -1) {
+            QTest::newRow(tag) << test::TestServer::Route{200, QByteArray(size, 'b'), {}, how, 1, 100, announced} << ending;
+        };
+        row("at the limit", Delivery::whole, 64 * 1024, {});
+        row("at the limit, chunked", Delivery::withoutLength, 64 * 1024, {});
+        row("announced past the limit", Delivery::whole, 100, TransferError::Cause::tooLarge, 64 * 1024 + 1);
+        row("chunked past the limit", Delivery::withoutLength, 64 * 1024 + 1, TransferError::Cause::tooLarge);
+        row("endless", Delivery::endless, 0, TransferError::Cause::tooLarge);
+        row("a trickle", Delivery::trickle, 100, TransferError::Cause::tooSlow);
+    }
+
+    void aBodyStaysWithinItsLimitAndAboveTheSpeedFloor()
+    {
+        QFETCH(test::TestServer::Route, route);
+        QFETCH(Ending, ending);
+        m_server.route(u"/limited"_qs, route);
+        auto transport = m_server.transport();
+        transport->setSpeedFloor({1024, std::chrono::seconds(1)});
+        const Result result = fetch(u"/limited"_qs, transport.get(), 64 * 1024);
+        QCOMPARE(transferErrorOf(result) ? Ending(transferErrorOf(result)->cause) : std::nullopt, ending);
+        QCOMPARE(bool(result), !ending);
+        // Memory stays flat: the fetch gave up soon after the limit, not at the end of an endless body.
+        QVERIFY(m_server.sent(u"/limited"_qs) <= 4 * 64 * 1024);
     }
 
     void theDevelopmentOriginComesFromTheEnvironment()
@@ -146,10 +180,32 @@ private Q_SLOTS:
         const auto transport = HttpTransport::fromEnvironment();
         qunsetenv("VANTRY_CONNECT_TO");
         qunsetenv("VANTRY_EXTRA_CA");
-        QCOMPARE(*fetch(u"/catalog.json"_qs, transport.get()), QByteArray("from the environment"));
+        QCOMPARE(*fetch(u"/catalog.json"_qs, transport->get()), QByteArray("from the environment"));
 
         const auto origin = DevelopmentOrigin::fromEnvironment();
-        QVERIFY(!origin); // unset: the real host
+        QVERIFY(origin && !*origin); // unset: the real host
+        QCOMPARE(DevelopmentOrigin::from({}, u"/nowhere.pem"_qs).error(), DevelopmentOriginError::unreadableExtraCa);
+    }
+
+    void aDevelopmentOriginIsAddressAndPort_data()
+    {
+        QTest::addColumn<QString>("connectTo");
+        QTest::addColumn<QString>("origin"); // "address port"; empty: refused
+        for (const char *refused : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:+443",
+                                    "127.0.0.1:44 3", "junk", "not a host:443", ":8443", "[]:8443"})
+            QTest::newRow(refused) << QString::fromLatin1(refused) << QString();
+        QTest::newRow("address") << u"127.0.0.1:8443"_qs << u"127.0.0.1 8443"_qs;
+        QTest::newRow("bracketed") << u"[::1]:65535"_qs << u"::1 65535"_qs;
+        QTest::newRow("name") << u"localhost:1"_qs << u"localhost 1"_qs;
+    }
+
+    void aDevelopmentOriginIsAddressAndPort()
+    {
+        QFETCH(QString, connectTo);
+        QFETCH(QString, origin);
+        const auto parsed = DevelopmentOrigin::from(connectTo, {});
+        QCOMPARE(parsed ? (*parsed)->address + u' ' + QString::number((*parsed)->port) : QString(), origin);
+        QVERIFY(parsed || parsed.error() == DevelopmentOriginError::badConnectTo);
     }
 
     void aCancelledFetchEnds()
@@ -161,10 +217,10 @@ private Q_SLOTS:
         AllowlistFetch fetcher(*transport);
         AllowlistFetch::Cancellation cancellation;
         QTimer::singleShot(200, &cancellation, &AllowlistFetch::Cancellation::cancel);
-        const Result result = QCoro::waitFor(fetcher.data(QUrl(onOrigin(u"/endless"_qs)), &cancellation));
+        const Result result = QCoro::waitFor(fetcher.data(QUrl(onOrigin(u"/endless"_qs)), AllowlistFetch::iconLimit, &cancellation));
         QVERIFY(transferErrorOf(result));
         QCOMPARE(transferErrorOf(result)->code, QNetworkReply::OperationCanceledError);
-        QVERIFY(!transferErrorOf(result)->timedOut);
+        QCOMPARE(transferErrorOf(result)->cause, TransferError::Cause::cancelled);
     }
 };
 

@@ -238,6 +238,31 @@ private Q_SLOTS:
         QCOMPARE(w.service.lastOfflineReason(), std::optional(CatalogService::Error::of(ErrorKind::seedRefused)));
     }
 
+    void networkBodiesStayWithinTheirLimits_data()
+    {
+        QTest::addColumn<qint64>("catalogSize"); // padded with blanks to this size
+        QTest::addColumn<qint64>("signatureSize");
+        QTest::addColumn<std::int64_t>("version"); // 2 from the network, 1 from the seed
+        const qint64 catalog = AllowlistFetch::catalogLimit;
+        const qint64 signature = AllowlistFetch::signatureLimit;
+        QTest::newRow("at the limits") << catalog << signature << std::int64_t(2);
+        QTest::newRow("catalog past its limit") << catalog + 1 << signature << std::int64_t(1);
+        QTest::newRow("signature past its limit") << catalog << signature + 1 << std::int64_t(1);
+    }
+
+    void networkBodiesStayWithinTheirLimits()
+    {
+        QFETCH(qint64, catalogSize);
+        QFETCH(qint64, signatureSize);
+        QFETCH(std::int64_t, version);
+        World w;
+        w.seed(catalogDocument(1));
+        const QByteArray bytes = catalogDocument(2).leftJustified(catalogSize, ' ');
+        w.server.serve(u"/catalog.json"_qs, bytes);
+        w.server.serve(u"/catalog.json.sig"_qs, w.signature(bytes).leftJustified(signatureSize, ' '));
+        QCOMPARE(w.load()->catalogVersion, version);
+    }
+
     void theSignatureIsAbandonedWhenTheCatalogFails()
     {
         World w;

@@ -1,4 +1,5 @@
 #include <catalog/DownloadService.h>
+#include <core/OffMain.h>
 #include <platform/FileSystem.h>
 
 #include <support/CatalogFixtures.h>
@@ -9,12 +10,17 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QTest>
 #include <QTimer>
 
 using namespace vantry;
 using test::onOrigin;
 using Kind = DownloadService::Error::Kind;
+using Route = test::TestServer::Route;
+using Delivery = test::TestServer::Delivery;
+
+Q_DECLARE_METATYPE(Route)
 
 namespace {
 
@@ -41,10 +47,10 @@ class DownloadServiceTest : public QObject
     QString folder() const { return m_home.scratch(u"Downloads"_qs); }
     QStringList filesLeft() const { return QDir(folder()).entryList(QDir::Files | QDir::Hidden); }
 
-    Expected<QString, DownloadService::Failure> download(const QString &path)
+    Expected<QString, DownloadService::Failure> download(const QString &path, qint64 length = 100'000)
     {
         m_progress.clear();
-        return QCoro::waitFor(m_service.download(QUrl(onOrigin(path)), folder(), [this](double f) { m_progress << f; }));
+        return QCoro::waitFor(m_service.download(QUrl(onOrigin(path)), folder(), length, [this](double f) { m_progress << f; }));
     }
 
     static std::optional<DownloadService::Error> errorOf(const Expected<QString, DownloadService::Failure> &result)
@@ -67,7 +73,7 @@ private Q_SLOTS:
         QVERIFY(FileSystem::makeDirectories(folder()));
         QVERIFY(FileSystem::writeFileAtomically(folder() + u"/mazzle-1.4.dmg.partial"_qs, "stale"));
 
-        const auto result = download(u"/releases/mazzle-1.4.dmg"_qs);
+        const auto result = download(u"/releases/mazzle-1.4.dmg"_qs, bytes.size());
         QVERIFY(result);
         QCOMPARE(*result, folder() + u"/mazzle-1.4.dmg"_qs);
         QCOMPARE(*FileSystem::readFile(*result), bytes);
@@ -108,7 +114,7 @@ private Q_SLOTS:
     {
         // Off the origin: no request, not even the folder.
         m_server.serve(u"/x.dmg"_qs, "image");
-        const auto refused = QCoro::waitFor(m_service.download(QUrl(u"https://example.com/x.dmg"_qs), folder(), {}));
+        const auto refused = QCoro::waitFor(m_service.download(QUrl(u"https://example.com/x.dmg"_qs), folder(), 5, {}));
         QCOMPARE(errorOf(refused)->kind, Kind::offOrigin);
         QCOMPARE(errorOf(refused)->url, QUrl(u"https://example.com/x.dmg"_qs));
         QVERIFY(!QDir(folder()).exists());
@@ -173,7 +179,7 @@ private Q_SLOTS:
         m_server.serve(u"/big.dmg"_qs, image(4 * 1024 * 1024));
         m_progress.clear();
         const auto result = QCoro::waitFor(
-            m_service.download(QUrl(onOrigin(u"/big.dmg"_qs)), small, [this](double f) { m_progress << f; }));
+            m_service.download(QUrl(onOrigin(u"/big.dmg"_qs)), small, 4 * 1024 * 1024, [this](double f) { m_progress << f; }));
         QCOMPARE(errorOf(result),
                  std::optional(DownloadService::Error::failed(u"There is not enough disk space for the download."_qs)));
         QVERIFY(m_progress.isEmpty());
@@ -181,7 +187,7 @@ private Q_SLOTS:
 
         // What fits still arrives there.
         m_server.serve(u"/small.dmg"_qs, image(100'000));
-        const auto fits = QCoro::waitFor(m_service.download(QUrl(onOrigin(u"/small.dmg"_qs)), small, {}));
+        const auto fits = QCoro::waitFor(m_service.download(QUrl(onOrigin(u"/small.dmg"_qs)), small, 100'000, {}));
         QVERIFY(fits);
         QCOMPARE(QFileInfo(*fits).size(), 100'000);
     }
@@ -198,14 +204,14 @@ private Q_SLOTS:
 
         // A cancel before the transfer has even started is heard too.
         m_server.serve(u"/early.dmg"_qs, image(100'000));
-        auto early = m_service.download(QUrl(onOrigin(u"/early.dmg"_qs)), folder(), {});
+        auto early = m_service.download(QUrl(onOrigin(u"/early.dmg"_qs)), folder(), 100'000, {});
         m_service.cancel();
         QCOMPARE(errorOf(QCoro::waitFor(early)), std::optional(DownloadService::Error::cancelled()));
         QVERIFY(filesLeft().isEmpty());
 
         // A service that goes away mid-transfer ends its download as cancelled and leaves nothing.
         auto doomed = std::make_unique<DownloadService>(*m_transport);
-        auto orphaned = doomed->download(QUrl(onOrigin(u"/endless.dmg"_qs)), folder(), {});
+        auto orphaned = doomed->download(QUrl(onOrigin(u"/endless.dmg"_qs)), folder(), 100'000, {});
         QTimer::singleShot(200, [&doomed] { doomed.reset(); });
         QCOMPARE(errorOf(QCoro::waitFor(orphaned)), std::optional(DownloadService::Error::cancelled()));
         QVERIFY(filesLeft().isEmpty());
@@ -213,6 +219,58 @@ private Q_SLOTS:
         // The service is usable again afterwards.
         m_server.serve(u"/after.dmg"_qs, "fine");
         QVERIFY(download(u"/after.dmg"_qs));
+    }
+
+    void theFolderIsSetUpOffTheMainThreadOneDownloadAtATime()
+    {
+        // Every pool thread waits: a set-up sent there waits too, one done here would not.
+        QSemaphore gate;
+        auto wait = [&gate] { gate.acquire(); };
+        for (int i = 0; i < offMainPool()->maxThreadCount(); ++i)
+            (void)offMain(wait);
+        m_server.serve(u"/first.dmg"_qs, "first");
+        auto first = m_service.download(QUrl(onOrigin(u"/first.dmg"_qs)), folder(), 5, {});
+        auto doomed = std::make_unique<DownloadService>(*m_transport); // gone before its set-up ends
+        auto orphaned = doomed->download(QUrl(onOrigin(u"/orphan.dmg"_qs)), folder(), 5, {});
+        QTest::qWait(100);
+        const bool untouched = !QDir(folder()).exists();
+        doomed.reset();
+        gate.release(offMainPool()->maxThreadCount());
+        QVERIFY(untouched);
+        // A second download while one runs is refused at once; the first runs on, and its caller wakes.
+        QCOMPARE(errorOf(download(u"/second.dmg"_qs)), std::optional(DownloadService::Error::busy()));
+        QVERIFY(QCoro::waitFor(first));
+        QCOMPARE(errorOf(QCoro::waitFor(orphaned)), std::optional(DownloadService::Error::cancelled()));
+        QTRY_COMPARE(filesLeft(), QStringList{u"first.dmg"_qs});
+    }
+
+    void aBodyMayPassItsLengthOnlyByTheMargin_data()
+    {
+        QTest::addColumn<Route>("route");
+        QTest::addColumn<QString>("outcome"); // the file's size, or why it failed
+        const auto row = [](const char *tag, Delivery how, qint64 size, const char *outcome, qint64 announced = -1) {
+            QTest::newRow(tag) << Route{200, image(size), {}, how, 1, 100, announced} << QString::fromLatin1(outcome);
+        };
+        const qint64 limit = 64 * 1024 + DownloadService::lengthMargin;
+        row("one byte longer", Delivery::whole, 64 * 1024 + 1, "65537");
+        row("chunked, to the margin", Delivery::withoutLength, limit, "1114112");
+        row("announced past the margin", Delivery::whole, 100, "The response was larger than allowed.", limit + 1);
+        row("endless", Delivery::endless, 0, "The response was larger than allowed.");
+        row("a trickle", Delivery::trickle, 100, "The transfer was too slow.");
+    }
+
+    void aBodyMayPassItsLengthOnlyByTheMargin()
+    {
+        QFETCH(Route, route);
+        QFETCH(QString, outcome);
+        m_server.route(u"/sized.dmg"_qs, route);
+        auto transport = m_server.transport();
+        transport->setSpeedFloor({1024, std::chrono::seconds(1)});
+        DownloadService service(*transport);
+        const auto result = QCoro::waitFor(service.download(QUrl(onOrigin(u"/sized.dmg"_qs)), folder(), 64 * 1024, {}));
+        QCOMPARE(result ? QString::number(QFileInfo(*result).size()) : errorOf(result)->description, outcome);
+        QCOMPARE(filesLeft(), result ? QStringList{u"sized.dmg"_qs} : QStringList());
+        QVERIFY(m_server.sent(u"/sized.dmg"_qs) <= 2 * (64 * 1024 + DownloadService::lengthMargin));
     }
 };
 

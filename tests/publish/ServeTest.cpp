@@ -36,9 +36,9 @@ private Q_SLOTS:
                                  QSslCertificate::fromPath(test::TestServer::certificatePath())};
         HttpTransport transport(origin);
         AllowlistFetch fetch(transport);
-        QCOMPARE(*QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/catalog.json"_qs)))), QByteArray("{\"catalog\": true}"));
-        QCOMPARE(*QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/updates/a.xml"_qs)))), QByteArray("<rss/>"));
-        const auto missing = QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/absent"_qs))));
+        QCOMPARE(*QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/catalog.json"_qs)), AllowlistFetch::catalogLimit)), QByteArray("{\"catalog\": true}"));
+        QCOMPARE(*QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/updates/a.xml"_qs)), AllowlistFetch::appcastLimit)), QByteArray("<rss/>"));
+        const auto missing = QCoro::waitFor(fetch.data(QUrl(test::onOrigin(u"/absent"_qs)), AllowlistFetch::catalogLimit));
         QCOMPARE(std::get<FetchError>(missing.error()), FetchError::httpStatus(404));
 
         tool.terminate();

@@ -18,6 +18,7 @@ struct TestServer::State {
     mutable QMutex mutex;
     QMap<QString, Route> routes;
     QMap<QString, int> hits;
+    QMap<QString, qint64> sent;
 };
 
 QString TestServer::certificatePath() { return QStringLiteral(VANTRY_SOURCE_DIR "/keys/dev/tls.crt"); }
@@ -31,6 +32,7 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
             QMutexLocker lock(&state->mutex);
             const QString path = QString::fromStdString(request.path);
             ++state->hits[path];
+            state->sent.remove(path);
             const auto found = state->routes.constFind(path);
             if (found == state->routes.cend()) {
                 response.status = 404;
@@ -75,13 +77,22 @@ TestServer::TestServer() : m_state(std::make_unique<State>())
                                               return sink.write(body->data() + offset, piece);
                                           });
             break;
-        case Delivery::endless:
-            response.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink &sink) {
+        case Delivery::endless: {
+            // Until the client goes away, and in any case not past 64 MiB or 20 s.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            const QString path = QString::fromStdString(request.path);
+            response.set_chunked_content_provider("application/octet-stream", [state, path, until](size_t offset, httplib::DataSink &sink) {
                 static const std::string chunk(16 * 1024, 'x');
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                return sink.is_writable() && sink.write(chunk.data(), chunk.size());
+                {
+                    const QMutexLocker lock(&state->mutex);
+                    state->sent[path] = qint64(offset);
+                }
+                return offset < (64 << 20) && std::chrono::steady_clock::now() < until && sink.is_writable()
+                    && sink.write(chunk.data(), chunk.size());
             });
             break;
+        }
         }
     });
     state->port = state->server.bind_to_any_port("127.0.0.1");
@@ -110,6 +121,12 @@ int TestServer::hits(const QString &path) const
 {
     QMutexLocker lock(&m_state->mutex);
     return m_state->hits.value(path);
+}
+
+qint64 TestServer::sent(const QString &path) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->sent.value(path);
 }
 
 DevelopmentOrigin TestServer::origin() const

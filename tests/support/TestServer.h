@@ -19,7 +19,7 @@ public:
         whole,         // with a Content-Length
         withoutLength, // chunked, no length announced
         trickle,       // with a length, in small pieces with pauses
-        endless,       // chunked, never ends until the client goes away
+        endless,       // chunked, until the client goes away (or 64 MiB, or 20 s)
     };
 
     struct Route {
@@ -49,6 +49,8 @@ public:
 
     /// How many requests reached `path`.
     [[nodiscard]] int hits(const QString &path) const;
+    /// How many body bytes an endless delivery has sent for the last request of `path`.
+    [[nodiscard]] qint64 sent(const QString &path) const;
 
     /// A fresh transport (and so fresh connections) that reaches this server for the catalog host.
     [[nodiscard]] std::unique_ptr<HttpTransport> transport() const;
