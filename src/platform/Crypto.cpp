@@ -1,6 +1,9 @@
 #include <platform/Crypto.h>
 
+#include <core/OffMain.h>
+
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -9,6 +12,10 @@
 namespace vantry::Crypto {
 
 namespace {
+
+// Background tasks hand back OpenSSL's per-thread records as they end: a pool thread may outlive
+// the library at exit, and its records would be lost.
+[[maybe_unused]] const bool taskCleanupRegistered = (addTaskCleanup(&OPENSSL_thread_stop), true);
 
 struct PkeyFree {
     void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
