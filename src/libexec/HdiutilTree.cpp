@@ -63,10 +63,10 @@ bool sanitizeEntry(int parent, const char *name, bool top)
                ::fchownat(parent, name, user, group, AT_SYMLINK_NOFOLLOW) == 0;
     if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return false;
-    const Descriptor item(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd item(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat opened {
     };
-    if (!item.valid() || ::fstat(item.get(), &opened) != 0 || opened.st_ino != status.st_ino ||
+    if (!item.isValid() || ::fstat(item.get(), &opened) != 0 || opened.st_ino != status.st_ino ||
         opened.st_dev != status.st_dev)
         return false;
     // A change of owner drops the set-ID bits and file capabilities with it.
@@ -74,8 +74,8 @@ bool sanitizeEntry(int parent, const char *name, bool top)
         ::fchownat(item.get(), "", user, group, AT_EMPTY_PATH) != 0)
         return false;
     if (S_ISDIR(status.st_mode)) {
-        const Descriptor folder = openFolder(parent, name);
-        if (!folder.valid() || !sanitizeEntries(folder.get(), false))
+        const UniqueFd folder = openFolder(parent, name);
+        if (!folder.isValid() || !sanitizeEntries(folder.get(), false))
             return false;
     }
     mode_t mode = status.st_mode & 07777 & ~(setIdBits | writeBits);
@@ -111,26 +111,20 @@ int privilegedAttributeFound(const char *path, const struct stat *, int, FTW *)
 
 } // namespace
 
-Descriptor::~Descriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-Descriptor openFolder(int parent, const char *name)
+UniqueFd openFolder(int parent, const char *name)
 {
     struct stat parentStatus {
     };
     struct stat status {
     };
-    const Descriptor path(::openat(parent, name, O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
-    if (!path.valid() || ::fstat(parent, &parentStatus) != 0 || ::fstat(path.get(), &status) != 0 ||
+    const UniqueFd path(::openat(parent, name, O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+    if (!path.isValid() || ::fstat(parent, &parentStatus) != 0 || ::fstat(path.get(), &status) != 0 ||
         status.st_dev != parentStatus.st_dev)
-        return Descriptor();
+        return UniqueFd();
     if ((status.st_mode & S_IRWXU) != S_IRWXU &&
         !changeMode(path.get(), (status.st_mode & 07777) | S_IRWXU))
-        return Descriptor();
-    return Descriptor(::openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return UniqueFd();
+    return UniqueFd(::openat(path.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 bool sanitizeTree(int root)
@@ -142,8 +136,8 @@ bool sealEntry(int parent, const char *name)
 {
     struct stat status {
     };
-    const Descriptor item(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!item.valid() || ::fstat(item.get(), &status) != 0)
+    const UniqueFd item(::openat(parent, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!item.isValid() || ::fstat(item.get(), &status) != 0)
         return false;
     return S_ISLNK(status.st_mode) || changeMode(item.get(), status.st_mode & 07777 & ~writeBits);
 }
@@ -164,8 +158,8 @@ bool emptyFolder(int folder, const char *keep)
             continue;
         }
         if (S_ISDIR(status.st_mode)) {
-            const Descriptor inner = openFolder(folder, name.c_str());
-            removed = inner.valid() && emptyFolder(inner.get()) &&
+            const UniqueFd inner = openFolder(folder, name.c_str());
+            removed = inner.isValid() && emptyFolder(inner.get()) &&
                       ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 && removed;
         } else {
             removed = ::unlinkat(folder, name.c_str(), 0) == 0 && removed;

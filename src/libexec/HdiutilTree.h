@@ -2,28 +2,13 @@
 // below one already open, without following a link, and names stay bytes.
 #pragma once
 
+#include <core/UniqueFd.h>
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace vantry::Hdiutil {
-
-/// An open file descriptor, closed when it goes.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    Descriptor(Descriptor &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    Descriptor &operator=(Descriptor &&) = delete;
-    ~Descriptor();
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 /// Adds the names in the open folder `folder` to `names`, read through a descriptor of its own so
 /// that `folder` keeps its offset.
@@ -32,7 +17,7 @@ private:
 /// The folder `name` in the open folder `parent` (not a link, on the same device), opened for
 /// reading; made searchable by its owner first when it is not, so that a folder of mode 000 is
 /// entered on the first walk.
-[[nodiscard]] Descriptor openFolder(int parent, const char *name);
+[[nodiscard]] UniqueFd openFolder(int parent, const char *name);
 
 /// Makes what unsquashfs extracted below the open folder `root` harmless: everything owned by
 /// this process's user and group, set-user-ID and set-group-ID bits and write bits removed.

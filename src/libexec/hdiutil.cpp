@@ -82,10 +82,10 @@ std::vector<std::string> fuseMountPoints()
 {
     std::vector<std::string> points;
     std::string table;
-    const Descriptor mountinfo(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    const UniqueFd mountinfo(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     char buffer[16 * 1024];
     ssize_t n = 0;
-    while (mountinfo.valid() && (n = ::read(mountinfo.get(), buffer, sizeof buffer)) > 0)
+    while (mountinfo.isValid() && (n = ::read(mountinfo.get(), buffer, sizeof buffer)) > 0)
         table.append(buffer, size_t(n));
     size_t start = 0;
     while (start < table.size()) {
@@ -143,9 +143,9 @@ bool markedByAttach(int folder)
     };
     struct stat markerStatus {
     };
-    const Descriptor marker(::openat(folder, extractedMarker,
+    const UniqueFd marker(::openat(folder, extractedMarker,
                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!marker.valid() || ::fstat(folder, &folderStatus) != 0 ||
+    if (!marker.isValid() || ::fstat(folder, &folderStatus) != 0 ||
         ::fstat(marker.get(), &markerStatus) != 0 || !S_ISREG(markerStatus.st_mode) ||
         markerStatus.st_nlink != 1 || markerStatus.st_uid != ::geteuid() ||
         folderStatus.st_uid != ::geteuid())
@@ -163,9 +163,9 @@ bool writeMarker(int folder)
     if (::fstat(folder, &status) != 0)
         return false;
     const std::string text = markerText(status);
-    const Descriptor marker(::openat(folder, extractedMarker,
+    const UniqueFd marker(::openat(folder, extractedMarker,
                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
-    return marker.valid() &&
+    return marker.isValid() &&
            ::write(marker.get(), text.data(), text.size()) == ssize_t(text.size());
 }
 
@@ -197,10 +197,10 @@ std::string extract(int target, const std::string &targetPath, const std::string
     if (!unpacked || unpacked->status != 0)
         return toolWords(unpacked, "the image could not be read");
 
-    const Descriptor staged = openFolder(target, stage.c_str());
-    const Descriptor root = staged.valid() ? openFolder(staged.get(), "root") : Descriptor();
+    const UniqueFd staged = openFolder(target, stage.c_str());
+    const UniqueFd root = staged.isValid() ? openFolder(staged.get(), "root") : UniqueFd();
     std::vector<std::string> names;
-    if (!root.valid() || !sanitizeTree(root.get()) || !namesIn(root.get(), names))
+    if (!root.isValid() || !sanitizeTree(root.get()) || !namesIn(root.get(), names))
         return "the extracted image could not be made read-only";
     for (const std::string &name : names) {
         // An image may hold a file of the marker's name: ours is the one that counts.
@@ -238,10 +238,10 @@ int attach(const std::vector<std::string> &arguments)
 
     // Listed, mounted and extracted through one descriptor, so that it is one file throughout;
     // the tools reach it as /proc/self/fd/N, so it is left open across their exec.
-    const Descriptor imageFile(::open(image.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    const UniqueFd imageFile(::open(image.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     struct stat imageStatus {
     };
-    if (!imageFile.valid() || ::fstat(imageFile.get(), &imageStatus) != 0 ||
+    if (!imageFile.isValid() || ::fstat(imageFile.get(), &imageStatus) != 0 ||
         !S_ISREG(imageStatus.st_mode))
         return fail("attach", "No such file or directory");
     char magic[4] = {};
@@ -250,10 +250,10 @@ int attach(const std::vector<std::string> &arguments)
     const std::string imagePath = "/proc/self/fd/" + std::to_string(imageFile.get());
 
     mountPoint = withoutTrailingSlashes(mountPoint);
-    const Descriptor target(
+    const UniqueFd target(
         ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     std::vector<std::string> present;
-    if (!target.valid() || !namesIn(target.get(), present) || !present.empty())
+    if (!target.isValid() || !namesIn(target.get(), present) || !present.empty())
         return fail("attach", "the mount point is not an empty folder");
     mountPoint = canonical(mountPoint);
     const QString reported = QFile::decodeName(QByteArray::fromStdString(mountPoint));
@@ -353,9 +353,9 @@ int detach(const std::vector<std::string> &arguments)
         std::printf("\"%s\" ejected.\n", path.c_str());
         return 0;
     }
-    const Descriptor folder(
+    const UniqueFd folder(
         ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.valid() && markedByAttach(folder.get())) {
+    if (folder.isValid() && markedByAttach(folder.get())) {
         // The marker goes last: until then a retry still knows what this folder is.
         if (!emptyFolder(folder.get(), extractedMarker) ||
             ::unlinkat(folder.get(), extractedMarker, 0) != 0)
