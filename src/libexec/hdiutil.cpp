@@ -22,6 +22,7 @@
 #include "HdiutilTree.h"
 
 #include <platform/PropertyList.h>
+#include <platform/VolumeProbe.h>
 
 #include <QFile>
 
@@ -77,45 +78,21 @@ std::string toolWords(const std::optional<Finished> &finished, const char *other
     return words.empty() ? otherwise : words;
 }
 
-// The FUSE mount points in this process's view, unescaped.
+// The FUSE mount points in this process's view, unescaped, read with the launcher's own reader
+// of the mount table.
 std::vector<std::string> fuseMountPoints()
 {
     std::vector<std::string> points;
-    std::string table;
+    QByteArray table;
     const UniqueFd mountinfo(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     char buffer[16 * 1024];
     ssize_t n = 0;
     while (mountinfo.isValid() && (n = ::read(mountinfo.get(), buffer, sizeof buffer)) > 0)
-        table.append(buffer, size_t(n));
-    size_t start = 0;
-    while (start < table.size()) {
-        const size_t end = std::min(table.find('\n', start), table.size());
-        const std::string line = table.substr(start, end - start);
-        start = end + 1;
-        std::vector<std::string> fields;
-        for (size_t at = 0; at <= line.size();) {
-            const size_t space = std::min(line.find(' ', at), line.size());
-            fields.push_back(line.substr(at, space - at));
-            at = space + 1;
-        }
-        size_t separator = 0;
-        while (separator < fields.size() && fields[separator] != "-")
-            ++separator;
-        if (fields.size() < 5 || separator + 1 >= fields.size() ||
-            !fields[separator + 1].starts_with("fuse"))
-            continue;
-        std::string point;
-        const std::string &escaped = fields[4];
-        for (size_t i = 0; i < escaped.size(); ++i) {
-            if (escaped[i] == '\\' && i + 3 < escaped.size() &&
-                std::strspn(escaped.c_str() + i + 1, "01234567") >= 3) {
-                point += char(std::strtol(escaped.substr(i + 1, 3).c_str(), nullptr, 8));
-                i += 3;
-            } else {
-                point += escaped[i];
-            }
-        }
-        points.push_back(point);
+        table.append(buffer, n);
+    for (const QByteArray &line : table.split('\n')) {
+        const auto mount = VolumeProbe::parseMountLine(line);
+        if (mount && VolumeProbe::isFuse(mount->fsType))
+            points.push_back(QFile::encodeName(mount->mountPoint).toStdString());
     }
     return points;
 }
