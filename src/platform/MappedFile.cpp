@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,6 +11,19 @@
 #include <utility>
 
 namespace vantry {
+
+namespace {
+
+// Tearing a mapping down holds the process's memory-map lock, and for a large one that is tens of
+// milliseconds in which no other thread may map memory (the main thread among them): in pieces.
+void unmap(void *address, qsizetype size)
+{
+    constexpr qsizetype piece = 8 * 1024 * 1024;
+    for (qsizetype offset = 0; offset < size; offset += piece)
+        ::munmap(static_cast<char *>(address) + offset, size_t(std::min(piece, size - offset)));
+}
+
+} // namespace
 
 Expected<MappedFile, SystemError> MappedFile::open(const QString &path)
 {
@@ -49,7 +63,7 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
 {
     if (this != &other) {
         if (m_address)
-            ::munmap(m_address, size_t(m_size));
+            unmap(m_address, m_size);
         m_address = std::exchange(other.m_address, nullptr);
         m_size = std::exchange(other.m_size, 0);
     }
@@ -59,7 +73,7 @@ MappedFile &MappedFile::operator=(MappedFile &&other) noexcept
 MappedFile::~MappedFile()
 {
     if (m_address)
-        ::munmap(m_address, size_t(m_size));
+        unmap(m_address, m_size);
 }
 
 QByteArrayView MappedFile::bytes() const
