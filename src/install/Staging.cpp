@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +123,13 @@ bool renameCrosses(const QString &from, const QString &to)
     return true;
 }
 
+int makeFolderWritable(const char *path, const struct stat *status, int type, FTW *)
+{
+    if (type == FTW_D && (status->st_mode & S_IWUSR) == 0)
+        ::chmod(path, (status->st_mode & 07777) | S_IWUSR);
+    return 0;
+}
+
 void syncFolder(const QString &folder)
 {
     const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -167,6 +175,9 @@ Expected<QString, JobError> copyOut(const QString &appPath, const QString &stagi
         return unexpected(JobError(UnexpectedFailure{run.error().text}));
     if (run->status != 0)
         return unexpected(JobError(StepFailure{VerificationStep::extract, QStringLiteral("ditto exited %1").arg(run->status)}));
+    // A copy of a volume that was made read-only has read-only folders, and a folder that is not
+    // writable can neither be renamed into another one nor emptied: the user's copy is theirs.
+    ::nftw(native(staged).constData(), &makeFolderWritable, 16, FTW_PHYS);
     return staged;
 }
 
