@@ -110,12 +110,18 @@ inline void swapHook(int, const char *)
 }
 #endif
 
-/// The names in the open folder `folder`, read before anything below is visited.
+/// Adds the names in the open folder `folder` to `names`, read through a descriptor of its own so
+/// that `folder` keeps its offset; 0, or the errno that stopped the reading.
 [[nodiscard]] inline int listNames(int folder, std::vector<std::string> &names)
 {
-    DIR *stream = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-    if (!stream)
-        return errno;
+    const int reader = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = reader < 0 ? nullptr : ::fdopendir(reader);
+    if (!stream) {
+        const int error = errno;
+        if (reader >= 0)
+            ::close(reader);
+        return error;
+    }
     errno = 0;
     while (const dirent *entry = ::readdir(stream)) {
         const std::string_view name = entry->d_name;

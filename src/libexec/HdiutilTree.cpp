@@ -1,5 +1,7 @@
 #include "HdiutilTree.h"
 
+#include "DescriptorWalk.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -16,29 +18,6 @@ namespace {
 
 constexpr mode_t writeBits = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t setIdBits = S_ISUID | S_ISGID;
-
-} // namespace
-
-bool namesIn(int folder, std::vector<std::string> &names)
-{
-    const int reader = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *stream = reader < 0 ? nullptr : ::fdopendir(reader);
-    if (!stream) {
-        if (reader >= 0)
-            ::close(reader);
-        return false;
-    }
-    errno = 0;
-    while (const dirent *entry = ::readdir(stream)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.emplace_back(entry->d_name);
-    }
-    const bool complete = errno == 0;
-    ::closedir(stream);
-    return complete;
-}
-
-namespace {
 
 // A descriptor that only names the entry (O_PATH) cannot take fchmod; its /proc link reaches the
 // very inode it names.
@@ -87,7 +66,7 @@ bool sanitizeEntry(int parent, const char *name, bool top)
 bool sanitizeEntries(int folder, bool top)
 {
     std::vector<std::string> names;
-    if (!namesIn(folder, names))
+    if (DescriptorWalk::listNames(folder, names) != 0)
         return false;
     for (const std::string &name : names) {
         if (!sanitizeEntry(folder, name.c_str(), top))
@@ -145,7 +124,7 @@ bool sealEntry(int parent, const char *name)
 bool emptyFolder(int folder, const char *keep)
 {
     std::vector<std::string> names;
-    if (!namesIn(folder, names))
+    if (DescriptorWalk::listNames(folder, names) != 0)
         return false;
     bool removed = true;
     for (const std::string &name : names) {

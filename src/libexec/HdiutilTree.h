@@ -10,10 +10,6 @@
 
 namespace vantry::Hdiutil {
 
-/// Adds the names in the open folder `folder` to `names`, read through a descriptor of its own so
-/// that `folder` keeps its offset.
-[[nodiscard]] bool namesIn(int folder, std::vector<std::string> &names);
-
 /// The folder `name` in the open folder `parent` (not a link, on the same device), opened for
 /// reading; made searchable by its owner first when it is not, so that a folder of mode 000 is
 /// entered on the first walk.

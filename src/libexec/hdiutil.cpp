@@ -18,6 +18,7 @@
 // that very folder, lets a detach remove what was extracted, by descriptor. Paths stay bytes end
 // to end: a file name need not be valid text.
 
+#include "DescriptorWalk.h"
 #include "HdiutilImage.h"
 #include "HdiutilTree.h"
 
@@ -83,12 +84,7 @@ std::string toolWords(const std::optional<Finished> &finished, const char *other
 std::vector<std::string> fuseMountPoints()
 {
     std::vector<std::string> points;
-    QByteArray table;
-    const UniqueFd mountinfo(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-    char buffer[16 * 1024];
-    ssize_t n = 0;
-    while (mountinfo.isValid() && (n = ::read(mountinfo.get(), buffer, sizeof buffer)) > 0)
-        table.append(buffer, n);
+    const QByteArray table = VolumeProbe::readMountTable().value_or(QByteArray());
     for (const QByteArray &line : table.split('\n')) {
         const auto mount = VolumeProbe::parseMountLine(line);
         if (mount && VolumeProbe::isFuse(mount->fsType))
@@ -177,7 +173,7 @@ std::string extract(int target, const std::string &targetPath, const std::string
     const UniqueFd staged = openFolder(target, stage.c_str());
     const UniqueFd root = staged.isValid() ? openFolder(staged.get(), "root") : UniqueFd();
     std::vector<std::string> names;
-    if (!root.isValid() || !sanitizeTree(root.get()) || !namesIn(root.get(), names))
+    if (!root.isValid() || !sanitizeTree(root.get()) || DescriptorWalk::listNames(root.get(), names) != 0)
         return "the extracted image could not be made read-only";
     for (const std::string &name : names) {
         // An image may hold a file of the marker's name: ours is the one that counts.
@@ -230,7 +226,7 @@ int attach(const std::vector<std::string> &arguments)
     const UniqueFd target(
         ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     std::vector<std::string> present;
-    if (!target.isValid() || !namesIn(target.get(), present) || !present.empty())
+    if (!target.isValid() || DescriptorWalk::listNames(target.get(), present) != 0 || !present.empty())
         return fail("attach", "the mount point is not an empty folder");
     mountPoint = canonical(mountPoint);
     const QString reported = QFile::decodeName(QByteArray::fromStdString(mountPoint));

@@ -106,6 +106,17 @@ std::optional<Mount> mountHolding(QByteArrayView mountInfo, const QString &resol
     return best;
 }
 
+std::optional<QByteArray> readMountTable()
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray text = table.readAll();
+    if (table.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return text;
+}
+
 bool isFuse(const QString &fsType)
 {
     return fsType == u"fuse" || fsType == u"fuseblk" || fsType.startsWith(u"fuse.");

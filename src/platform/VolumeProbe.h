@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -18,6 +19,9 @@ struct Mount {
     QString source; ///< escapes decoded
     friend bool operator==(const Mount &, const Mount &) = default;
 };
+
+/// The whole text of this process's /proc/self/mountinfo; absent when it cannot be read.
+[[nodiscard]] std::optional<QByteArray> readMountTable();
 
 /// One line of mountinfo, without its line break; absent when it is malformed.
 [[nodiscard]] std::optional<Mount> parseMountLine(QByteArrayView line);

@@ -32,13 +32,10 @@ QString deviceFolder(dev_t device)
 
 std::optional<Mount> mountHolding(const QString &resolvedPath)
 {
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
+    const auto text = VolumeProbe::readMountTable();
+    if (!text)
         return std::nullopt;
-    const QByteArray text = table.readAll();
-    if (table.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return VolumeProbe::mountHolding(text, resolvedPath);
+    return VolumeProbe::mountHolding(*text, resolvedPath);
 }
 
 // What stands behind a mount.
