@@ -3,9 +3,10 @@
 #include <QCoreApplication>
 #include <QGlobalStatic>
 
-#include <algorithm>
+#include <QMutex>
 
-#include <openssl/crypto.h>
+#include <algorithm>
+#include <vector>
 
 namespace vantry {
 
@@ -37,10 +38,29 @@ void OffMainPool::finishAll()
     pool()->waitForDone();
 }
 
+QMutex cleanupsMutex;
+std::vector<void (*)()> &cleanups()
+{
+    static std::vector<void (*)()> registered;
+    return registered;
+}
+
 } // namespace
 
 QThreadPool *offMainPool() { return pool(); }
 
-void detail::releaseThreadState() { OPENSSL_thread_stop(); }
+void addTaskCleanup(void (*cleanup)())
+{
+    const QMutexLocker lock(&cleanupsMutex);
+    if (std::find(cleanups().begin(), cleanups().end(), cleanup) == cleanups().end())
+        cleanups().push_back(cleanup);
+}
+
+void detail::runTaskCleanups()
+{
+    const QMutexLocker lock(&cleanupsMutex);
+    for (auto *cleanup : cleanups())
+        cleanup();
+}
 
 } // namespace vantry

@@ -14,10 +14,14 @@ namespace vantry {
 /// or a signature check.
 [[nodiscard]] QThreadPool *offMainPool();
 
+/// Registers `cleanup` to run on the pool thread at the end of every task from now on. A layer
+/// whose libraries keep records per thread (OpenSSL's error and state records) hands them back so:
+/// they are freed when a thread exits, but a pool thread may exit only after the process has torn
+/// those libraries down. Register once, before the first task.
+void addTaskCleanup(void (*cleanup)());
+
 namespace detail {
-/// Hands back what libraries keep per thread (OpenSSL's error and state records). They free it
-/// when a thread exits, but a pool thread may exit only after the process has torn them down.
-void releaseThreadState();
+void runTaskCleanups();
 } // namespace detail
 
 /// Starts a copy of `work` on the pool; `co_await` the result to resume on the awaiting thread
@@ -29,7 +33,7 @@ template<typename Work>
 [[nodiscard]] QFuture<std::invoke_result_t<Work &>> offMain(Work &work)
 {
     return QtConcurrent::run(offMainPool(), [work]() mutable {
-        const auto release = qScopeGuard(&detail::releaseThreadState);
+        const auto release = qScopeGuard(&detail::runTaskCleanups);
         return work();
     });
 }

@@ -5,6 +5,8 @@
 // the very object looked at. A folder swapped for a link between the look and the opening is
 // therefore never followed, wherever in the tree it sits.
 
+#include <core/UniqueFd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,31 +22,6 @@
 
 namespace vantry::DescriptorWalk {
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    Descriptor(Descriptor &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    Descriptor &operator=(Descriptor &&) = delete;
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    [[nodiscard]] int get() const { return m_fd; }
-    /// Closes now, so that a failure to close (a delayed write error) is seen.
-    [[nodiscard]] bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 /// `bytes` with its control bytes (below 0x20, and 0x7f) as \xNN, so that printing a name or a
 /// path cannot drive the terminal; every other byte stays, a name need not be text.
@@ -164,13 +141,13 @@ bool walk(int folder, const char *name, const std::string &path, Visitor &visito
     swapHook(folder, name);
     const bool isFolder = S_ISDIR(status.st_mode);
     // O_NONBLOCK: should a fifo have taken the file's place since the look, opening must not hang.
-    Descriptor opened(isFolder || S_ISREG(status.st_mode)
+    UniqueFd opened(isFolder || S_ISREG(status.st_mode)
                           ? ::openat(folder, name,
                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                          (isFolder ? O_DIRECTORY : 0))
                           : -1);
     swapHook(folder, name);
-    if (opened.get() >= 0) {
+    if (opened.isValid()) {
         const struct stat looked = status;
         if (::fstat(opened.get(), &status) != 0)
             return visitor.failed(path, errno);

@@ -41,7 +41,6 @@ namespace vantry::DittoTool {
 
 namespace {
 
-using DescriptorWalk::Descriptor;
 using DescriptorWalk::Entry;
 
 constexpr int success = 0;
@@ -216,9 +215,9 @@ public:
         if (S_ISDIR(entry.status.st_mode)) {
             if (::mkdirat(folder, name, 0700) != 0)
                 return complain(path, errno);
-            Descriptor made(
+            UniqueFd made(
                 ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (made.get() < 0)
+            if (!made.isValid())
                 return complain(path, errno);
             m_folders.emplace_back(path, std::move(made));
             return true;
@@ -265,9 +264,9 @@ private:
     static bool copyFile(const Entry &source, int folder, const char *name, const std::string &path)
     {
         // Private while it is written; the source's mode comes last.
-        Descriptor out(
+        UniqueFd out(
             ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (out.get() < 0)
+        if (!out.isValid())
             return complain(path, errno);
         return copyData(source, out.get(), path) && finish(source, out.get(), path) &&
                (out.close() || complain(path, errno));
@@ -300,7 +299,7 @@ private:
 
     const std::string m_destination;
     // The copies of the folders being walked, innermost last.
-    std::vector<std::pair<std::string, Descriptor>> m_folders;
+    std::vector<std::pair<std::string, UniqueFd>> m_folders;
     // Where the first copy of each hard-linked file went.
     std::map<FileKey, std::string> m_linked;
 };

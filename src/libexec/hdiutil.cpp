@@ -5,193 +5,275 @@
 //   hdiutil attach [-nobrowse] [-readonly] [-plist] -mountpoint DIR IMAGE
 //   hdiutil detach [-force] TARGET
 //
-// Where FUSE works the image is mounted with squashfuse; otherwise it is extracted into DIR with
-// unsquashfs and the tree made read-only, and a marker in DIR records that detaching it means
-// removing what was extracted. VANTRY_HDIUTIL_MODE=extract chooses extraction. The device entry
-// reported is the mount point itself: nothing else names a FUSE mount.
+// Where FUSE works the image is mounted with squashfuse (read-only, nosuid, nodev); otherwise it
+// is extracted with unsquashfs and the tree made read-only. VANTRY_HDIUTIL_MODE=extract chooses
+// extraction. The device entry reported is the mount point itself: nothing else names a FUSE
+// mount. Either way an image is refused when it holds a device, FIFO or socket (a game never
+// does); a mounted one also when it carries extended attributes outside `user.`.
+//
+// Extraction brings nothing privileged to the disk: the tree is unpacked into a private folder
+// inside DIR, only `user.` attributes with it, then made this user's, without set-ID or write
+// bits, and only then moved up into DIR, whose own mode and owner the image never touches. It is
+// refused up front when the unpacked tree could outgrow the free space. A marker in DIR, bound to
+// that very folder, lets a detach remove what was extracted, by descriptor. Paths stay bytes end
+// to end: a file name need not be valid text.
+
+#include "HdiutilImage.h"
+#include "HdiutilTree.h"
 
 #include <platform/PropertyList.h>
+#include <platform/VolumeProbe.h>
 
-#include <QByteArray>
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace vantry;
+using namespace vantry::Hdiutil;
 
 namespace {
 
-const QString extractedMarker = QStringLiteral(".vantry-extracted");
+constexpr char extractedMarker[] = ".vantry-extracted";
 
-int fail(const char *verb, const QString &reason, int status = 1)
+int fail(const char *verb, const std::string &reason, int status = 1)
 {
-    std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb, reason.toLocal8Bit().constData());
+    std::fprintf(stderr, "hdiutil: %s failed - %s\n", verb, reason.c_str());
     return status;
 }
 
 int usage()
 {
-    std::fprintf(stderr, "usage: hdiutil attach [-nobrowse] [-readonly] [-plist] -mountpoint DIR IMAGE\n"
-                         "       hdiutil detach [-force] TARGET\n");
+    std::fprintf(stderr,
+                 "usage: hdiutil attach [-nobrowse] [-readonly] [-plist] -mountpoint DIR IMAGE\n"
+                 "       hdiutil detach [-force] TARGET\n");
     return 2;
 }
 
-QString tool(const char *name)
+std::string withoutTrailingSlashes(std::string path)
 {
-    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name), {QStringLiteral("/usr/bin"), QStringLiteral("/bin"),
-                                                                                   QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    return found;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
 }
 
-bool runQuietly(const QString &program, const QStringList &arguments, QString *errorText = nullptr)
+std::string canonical(const std::string &path)
 {
-    if (program.isEmpty())
-        return false;
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        if (errorText)
-            *errorText = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-        return false;
-    }
-    return true;
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-bool isSquashfs(const QString &image)
+std::string toolWords(const std::optional<Finished> &finished, const char *otherwise)
 {
-    QFile file(image);
-    return file.open(QIODevice::ReadOnly) && file.read(4) == "hsqs";
+    std::string words = finished ? finished->err : std::string();
+    while (!words.empty() && std::strchr(" \t\n", words.back()))
+        words.pop_back();
+    return words.empty() ? otherwise : words;
 }
 
-// The mount points in this process's view, unescaped.
-QStringList fuseMountPoints()
+// The FUSE mount points in this process's view, unescaped, read with the launcher's own reader
+// of the mount table.
+std::vector<std::string> fuseMountPoints()
 {
-    QStringList points;
-    QFile mountinfo(QStringLiteral("/proc/self/mountinfo"));
-    if (!mountinfo.open(QIODevice::ReadOnly))
-        return points;
-    for (const QByteArray &line : mountinfo.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const qsizetype separator = fields.indexOf("-");
-        if (fields.size() < 5 || separator < 0 || separator + 1 >= fields.size() || !fields[separator + 1].startsWith("fuse"))
-            continue;
-        QByteArray point = fields[4];
-        point.replace("\\040", " ").replace("\\011", "\t").replace("\\012", "\n").replace("\\134", "\\");
-        points << QFile::decodeName(point);
+    std::vector<std::string> points;
+    QByteArray table;
+    const UniqueFd mountinfo(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    char buffer[16 * 1024];
+    ssize_t n = 0;
+    while (mountinfo.isValid() && (n = ::read(mountinfo.get(), buffer, sizeof buffer)) > 0)
+        table.append(buffer, n);
+    for (const QByteArray &line : table.split('\n')) {
+        const auto mount = VolumeProbe::parseMountLine(line);
+        if (mount && VolumeProbe::isFuse(mount->fsType))
+            points.push_back(QFile::encodeName(mount->mountPoint).toStdString());
     }
     return points;
 }
 
-void makeReadOnly(const QString &root)
+bool isFuseMount(const std::string &path)
 {
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info(path);
-        if (info.isSymLink())
-            continue;
-        struct stat status {};
-        if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
-            ::chmod(QFile::encodeName(path).constData(), status.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH));
+    for (const std::string &point : fuseMountPoints()) {
+        if (point == path)
+            return true;
     }
+    return false;
 }
 
-bool removeExtracted(const QString &root)
+// What the marker of an extraction into `folder` says: only that folder, by device and inode.
+std::string markerText(const struct stat &folder)
 {
-    // Folders are made writable again first, so that their entries can go.
-    QDirIterator it(root, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!QFileInfo(path).isSymLink())
-            ::chmod(QFile::encodeName(path).constData(), 0700);
-    }
-    ::chmod(QFile::encodeName(root).constData(), 0700);
-    bool removed = true;
-    QDir folder(root);
-    for (const QFileInfo &entry : folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.fileName() == extractedMarker)
-            continue;
-        if (entry.isDir() && !entry.isSymLink())
-            removed = QDir(entry.filePath()).removeRecursively() && removed;
-        else
-            removed = QFile::remove(entry.filePath()) && removed;
-    }
-    // The marker goes last: until then a retry still knows what this folder is.
-    return removed && QFile::remove(folder.filePath(extractedMarker));
+    return "vantry-extracted " + std::to_string(folder.st_dev) + ' ' +
+           std::to_string(folder.st_ino) + '\n';
 }
 
-int attach(const QStringList &arguments)
+// The folder holds a marker that an attach by this user wrote for this very folder.
+bool markedByAttach(int folder)
 {
-    QString mountPoint;
-    QString image;
+    struct stat folderStatus {
+    };
+    struct stat markerStatus {
+    };
+    const UniqueFd marker(::openat(folder, extractedMarker,
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!marker.isValid() || ::fstat(folder, &folderStatus) != 0 ||
+        ::fstat(marker.get(), &markerStatus) != 0 || !S_ISREG(markerStatus.st_mode) ||
+        markerStatus.st_nlink != 1 || markerStatus.st_uid != ::geteuid() ||
+        folderStatus.st_uid != ::geteuid())
+        return false;
+    const std::string expected = markerText(folderStatus);
+    std::string text(expected.size() + 1, '\0');
+    const ssize_t n = ::read(marker.get(), text.data(), text.size());
+    return n == ssize_t(expected.size()) && text.compare(0, expected.size(), expected) == 0;
+}
+
+bool writeMarker(int folder)
+{
+    struct stat status {
+    };
+    if (::fstat(folder, &status) != 0)
+        return false;
+    const std::string text = markerText(status);
+    const UniqueFd marker(::openat(folder, extractedMarker,
+                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+    return marker.isValid() &&
+           ::write(marker.get(), text.data(), text.size()) == ssize_t(text.size());
+}
+
+// Unpacks `image` into the empty folder `target` (at `targetPath`); an empty answer means done.
+std::string extract(int target, const std::string &targetPath, const std::string &image,
+                    const Contents &contents)
+{
+    struct statvfs space {
+    };
+    if (::fstatvfs(target, &space) != 0)
+        return "the free space of the mount point cannot be told";
+    const unsigned long long available = (unsigned long long)space.f_bavail * space.f_frsize;
+    if (contents.bytes > available || (space.f_files != 0 && contents.entries > space.f_favail))
+        return "the image could outgrow the free space at the mount point";
+
+    // Marked first: should this run be cut short, a detach still knows what to remove.
+    if (!writeMarker(target))
+        return "the extracted image could not be marked";
+    unsigned char random[8];
+    std::string stage = ".vantry-stage-";
+    if (::getrandom(random, sizeof random, 0) != ssize_t(sizeof random))
+        return "no random name for the private folder";
+    for (const unsigned char byte : random)
+        stage += "0123456789abcdef"[byte >> 4], stage += "0123456789abcdef"[byte & 15];
+    if (::mkdirat(target, stage.c_str(), S_IRWXU) != 0)
+        return "the private folder could not be made";
+    const auto unpacked = run({tool("unsquashfs"), "-user-xattrs", "-q", "-n", "-d",
+                               targetPath + '/' + stage + "/root", image});
+    if (!unpacked || unpacked->status != 0)
+        return toolWords(unpacked, "the image could not be read");
+
+    const UniqueFd staged = openFolder(target, stage.c_str());
+    const UniqueFd root = staged.isValid() ? openFolder(staged.get(), "root") : UniqueFd();
+    std::vector<std::string> names;
+    if (!root.isValid() || !sanitizeTree(root.get()) || !namesIn(root.get(), names))
+        return "the extracted image could not be made read-only";
+    for (const std::string &name : names) {
+        // An image may hold a file of the marker's name: ours is the one that counts.
+        if (name == extractedMarker)
+            continue;
+        if (::renameat2(root.get(), name.c_str(), target, name.c_str(), RENAME_NOREPLACE) != 0 ||
+            !sealEntry(target, name.c_str()))
+            return "the extracted image could not be moved into place";
+    }
+    if (!emptyFolder(staged.get()) || ::unlinkat(target, stage.c_str(), AT_REMOVEDIR) != 0)
+        return "the private folder could not be removed";
+    return {};
+}
+
+int attach(const std::vector<std::string> &arguments)
+{
+    std::string mountPoint;
+    std::string image;
     bool plist = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        if (argument == u"-nobrowse" || argument == u"-readonly")
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "-nobrowse" || argument == "-readonly")
             continue;
-        if (argument == u"-plist")
+        if (argument == "-plist")
             plist = true;
-        else if (argument == u"-mountpoint" && i + 1 < arguments.size())
+        else if (argument == "-mountpoint" && i + 1 < arguments.size())
             mountPoint = arguments[++i];
-        else if (argument.startsWith(u'-') || !image.isEmpty())
+        else if (argument.starts_with('-') || !image.empty() || argument.empty())
             return usage();
         else
             image = argument;
     }
-    if (mountPoint.isEmpty() || image.isEmpty())
+    if (mountPoint.empty() || image.empty())
         return usage();
 
-    if (!QFileInfo(image).isFile())
-        return fail("attach", QStringLiteral("No such file or directory"));
-    if (!isSquashfs(image))
-        return fail("attach", QStringLiteral("image not recognized"));
-    QDir target(mountPoint);
-    if (!target.exists() || !target.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-        return fail("attach", QStringLiteral("the mount point is not an empty folder"));
-    mountPoint = QFileInfo(mountPoint).canonicalFilePath();
+    // Listed, mounted and extracted through one descriptor, so that it is one file throughout;
+    // the tools reach it as /proc/self/fd/N, so it is left open across their exec.
+    const UniqueFd imageFile(::open(image.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    struct stat imageStatus {
+    };
+    if (!imageFile.isValid() || ::fstat(imageFile.get(), &imageStatus) != 0 ||
+        !S_ISREG(imageStatus.st_mode))
+        return fail("attach", "No such file or directory");
+    char magic[4] = {};
+    if (::pread(imageFile.get(), magic, sizeof magic, 0) != 4 || std::memcmp(magic, "hsqs", 4) != 0)
+        return fail("attach", "image not recognized");
+    const std::string imagePath = "/proc/self/fd/" + std::to_string(imageFile.get());
 
-    const bool extract = qEnvironmentVariable("VANTRY_HDIUTIL_MODE") == u"extract";
-    QString reason;
-    bool mounted = !extract && QFile::exists(QStringLiteral("/dev/fuse"))
-        && runQuietly(tool("squashfuse"), {QStringLiteral("-o"), QStringLiteral("ro"), image, mountPoint}, &reason);
+    mountPoint = withoutTrailingSlashes(mountPoint);
+    const UniqueFd target(
+        ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::vector<std::string> present;
+    if (!target.isValid() || !namesIn(target.get(), present) || !present.empty())
+        return fail("attach", "the mount point is not an empty folder");
+    mountPoint = canonical(mountPoint);
+    const QString reported = QFile::decodeName(QByteArray::fromStdString(mountPoint));
+    if (mountPoint.empty() || QFile::encodeName(reported).toStdString() != mountPoint)
+        return fail("attach", "the mount point's name cannot be reported");
+
+    const auto listed = run({tool("unsquashfs"), "-lln", "-d", "", imagePath}, 256 * 1024 * 1024);
+    if (!listed || listed->status != 0)
+        return fail("attach", toolWords(listed, "the image could not be read"));
+    const auto contents = readListing(listed->out);
+    if (!contents)
+        return fail("attach", "the image's listing could not be read");
+    if (contents->special)
+        return fail("attach", "the image holds a device, FIFO or socket");
+
+    const char *mode = std::getenv("VANTRY_HDIUTIL_MODE");
+    const bool extractOnly = mode && std::strcmp(mode, "extract") == 0;
+    bool mounted = false;
+    if (!extractOnly && ::access("/dev/fuse", F_OK) == 0) {
+        const auto mount =
+            run({tool("squashfuse"), "-o", "ro,nosuid,nodev", imagePath, mountPoint});
+        mounted = mount && mount->status == 0;
+        if (mounted && holdsPrivilegedAttributes(mountPoint)) {
+            (void)run({tool("fusermount3"), "-u", "-z", mountPoint});
+            return fail("attach", "the image carries extended attributes outside user.");
+        }
+    }
     if (!mounted) {
-        // Marked first: should this run be cut short, a detach still knows what to remove.
-        QFile marker(QDir(mountPoint).filePath(extractedMarker));
-        if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) || marker.write(QFile::encodeName(image)) < 0) {
-            marker.close();
-            QFile::remove(marker.fileName());
-            return fail("attach", QStringLiteral("the extracted image could not be marked"));
+        if (const std::string failure = extract(target.get(), mountPoint, imagePath, *contents);
+            !failure.empty()) {
+            // The marker goes last, and stays should anything else: a detach can then finish.
+            if (emptyFolder(target.get(), extractedMarker))
+                ::unlinkat(target.get(), extractedMarker, 0);
+            return fail("attach", failure);
         }
-        marker.close();
-        if (!runQuietly(tool("unsquashfs"), {QStringLiteral("-f"), QStringLiteral("-q"), QStringLiteral("-n"), QStringLiteral("-d"),
-                                            mountPoint, image},
-                        &reason)) {
-            removeExtracted(mountPoint);
-            return fail("attach", reason.isEmpty() ? QStringLiteral("the image could not be read") : reason);
-        }
-        // An image may hold a file of the marker's name: ours is the one that counts.
-        QFile::remove(marker.fileName());
-        if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate) || marker.write(QFile::encodeName(image)) < 0) {
-            removeExtracted(mountPoint);
-            return fail("attach", QStringLiteral("the extracted image could not be marked"));
-        }
-        marker.close();
-        makeReadOnly(mountPoint);
     }
 
-    const PlistValue answer(PlistValue::Dictionary{
+    const PlistValue answer(PlistValue::Dictionary {
         {QStringLiteral("system-entities"),
-         PlistValue(PlistValue::Array{PlistValue(PlistValue::Dictionary{
+         PlistValue(PlistValue::Array {PlistValue(PlistValue::Dictionary {
              {QStringLiteral("content-hint"), PlistValue("squashfs")},
-             {QStringLiteral("dev-entry"), PlistValue(mountPoint)},
-             {QStringLiteral("mount-point"), PlistValue(mountPoint)},
+             {QStringLiteral("dev-entry"), PlistValue(reported)},
+             {QStringLiteral("mount-point"), PlistValue(reported)},
              {QStringLiteral("potentially-mountable"), PlistValue(true)},
              {QStringLiteral("volume-kind"), PlistValue(mounted ? "fuse.squashfuse" : "extracted")},
          })})},
@@ -200,64 +282,77 @@ int attach(const QStringList &arguments)
         const QByteArray xml = answer.toXml();
         std::fwrite(xml.constData(), 1, size_t(xml.size()), stdout);
     } else {
-        std::printf("%s\t%s\n", mountPoint.toLocal8Bit().constData(), mountPoint.toLocal8Bit().constData());
+        std::printf("%s\t%s\n", mountPoint.c_str(), mountPoint.c_str());
     }
     return 0;
 }
 
-int detach(const QStringList &arguments)
+int detach(const std::vector<std::string> &arguments)
 {
-    QString target;
+    std::string target;
     bool force = false;
-    for (const QString &argument : arguments) {
-        if (argument == u"-force")
+    for (const std::string &argument : arguments) {
+        if (argument == "-force")
             force = true;
-        else if (argument.startsWith(u'-') || !target.isEmpty())
+        else if (argument.starts_with('-') || !target.empty() || argument.empty())
             return usage();
         else
             target = argument;
     }
-    if (target.isEmpty())
+    if (target.empty())
         return usage();
-    // A link could point a detach at someone else's mount: only the folder itself is detached.
-    if (QFileInfo(target).isSymLink())
-        return fail("detach", QStringLiteral("the target is a symbolic link"));
-    const QString path = QFileInfo(target).canonicalFilePath();
-    if (path.isEmpty())
-        return fail("detach", QStringLiteral("No such file or directory"));
+    // Judged without a trailing slash, which would have a link followed. A link could point a
+    // detach at someone else's mount: only the folder itself is detached.
+    target = withoutTrailingSlashes(target);
+    struct stat status {
+    };
+    if (::lstat(target.c_str(), &status) != 0)
+        return fail("detach", "No such file or directory");
+    if (S_ISLNK(status.st_mode))
+        return fail("detach", "the target is a symbolic link");
+    const std::string path = canonical(target);
+    if (path.empty())
+        return fail("detach", "No such file or directory");
 
-    if (fuseMountPoints().contains(path)) {
-        QString reason;
-        const QStringList unmount = force ? QStringList{QStringLiteral("-u"), QStringLiteral("-z"), path} : QStringList{QStringLiteral("-u"), path};
-        if (!runQuietly(tool("fusermount3"), unmount, &reason) && !runQuietly(tool("umount"), {path}, &reason))
-            return fail("detach", reason.isEmpty() ? QStringLiteral("Resource busy") : reason, 16);
-        if (fuseMountPoints().contains(path))
-            return fail("detach", QStringLiteral("Resource busy"), 16);
-        std::printf("\"%s\" ejected.\n", path.toLocal8Bit().constData());
+    if (isFuseMount(path)) {
+        const std::vector<std::string> unmount =
+            force ? std::vector<std::string> {tool("fusermount3"), "-u", "-z", path}
+                  : std::vector<std::string> {tool("fusermount3"), "-u", path};
+        auto done = run(unmount);
+        if (!done || done->status != 0) {
+            const auto fallback = run({tool("umount"), path});
+            if (!fallback || fallback->status != 0)
+                return fail("detach", toolWords(fallback, toolWords(done, "Resource busy").c_str()),
+                            16);
+        }
+        if (isFuseMount(path))
+            return fail("detach", "Resource busy", 16);
+        std::printf("\"%s\" ejected.\n", path.c_str());
         return 0;
     }
-    if (QFileInfo(QDir(path).filePath(extractedMarker)).isFile()) {
-        if (!removeExtracted(path))
-            return fail("detach", QStringLiteral("the extracted image could not be removed"));
-        std::printf("\"%s\" ejected.\n", path.toLocal8Bit().constData());
+    const UniqueFd folder(
+        ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.isValid() && markedByAttach(folder.get())) {
+        // The marker goes last: until then a retry still knows what this folder is.
+        if (!emptyFolder(folder.get(), extractedMarker) ||
+            ::unlinkat(folder.get(), extractedMarker, 0) != 0)
+            return fail("detach", "the extracted image could not be removed");
+        std::printf("\"%s\" ejected.\n", path.c_str());
         return 0;
     }
-    return fail("detach", QStringLiteral("No such file or directory"));
+    return fail("detach", "No such file or directory");
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    if (arguments.isEmpty())
+    if (argc < 2)
         return usage();
-    const QString verb = arguments.takeFirst();
-    if (verb == u"attach")
+    const std::vector<std::string> arguments(argv + 2, argv + argc);
+    if (std::strcmp(argv[1], "attach") == 0)
         return attach(arguments);
-    if (verb == u"detach")
+    if (std::strcmp(argv[1], "detach") == 0)
         return detach(arguments);
     return usage();
 }

@@ -1,5 +1,8 @@
 #include <platform/Crypto.h>
 
+#include <core/OffMain.h>
+
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <memory>
@@ -7,6 +10,10 @@
 namespace vantry::Crypto {
 
 namespace {
+
+// Background tasks hand back OpenSSL's per-thread records as they end: a pool thread may outlive
+// the library at exit, and its records would be lost.
+[[maybe_unused]] const bool taskCleanupRegistered = (addTaskCleanup(&OPENSSL_thread_stop), true);
 
 struct PkeyFree {
     void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }

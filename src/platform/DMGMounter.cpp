@@ -21,6 +21,7 @@ namespace {
 
 const QString folderPrefix = QStringLiteral("vantry-mount-");
 const QString markerSuffix = QStringLiteral(".pid");
+constexpr qsizetype markerLimit = 32;
 
 // The folder is removed only when empty: whatever is still inside (a volume that would not
 // detach) is left for the next sweep rather than deleted.
@@ -33,7 +34,9 @@ void removeFolderAndMarker(const QString &mountRoot)
 // The marker names a process that still runs (or runs but is not ours to signal).
 bool ownerIsAlive(const QString &markerPath)
 {
-    const auto marker = FileSystem::readFile(markerPath);
+    // Anyone able to plant a marker could make it a link or a FIFO: read it bounded, link refused.
+    const auto marker =
+        FileSystem::readSmallFile(markerPath, markerLimit, FileSystem::LastLink::refuse);
     bool parsed = false;
     const int pid = marker ? QString::fromUtf8(*marker).trimmed().toInt(&parsed) : 0;
     return parsed && pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
@@ -75,7 +78,12 @@ Expected<MountedDMG, Failure> finish(const QByteArray &attachOutput, const QStri
         if (name.endsWith(u".app"))
             apps << name;
     }
-    if (apps.size() != 1)
+    // The one app must be a folder of the volume itself, not a link leading elsewhere.
+    struct stat status {
+    };
+    if (apps.size() != 1 ||
+        ::lstat(QFile::encodeName(volume.filePath(apps.first())).constData(), &status) != 0 ||
+        !S_ISDIR(status.st_mode))
         return unexpected(Failure(MountError{MountError::Kind::unexpectedAppCount, {}, int(apps.size())}));
     return MountedDMG{*mountPoint, *devEntry, volume.filePath(apps.first()), mountRoot};
 }
@@ -120,9 +128,11 @@ Expected<MountedDMG, Failure> attach(const QString &dmg, const QString &parent, 
     const QString mountRoot = QDir(parent).filePath(folderPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (auto marker = FileSystem::writeNewFile(mountRoot + markerSuffix, QByteArray::number(qint64(::getpid())), 0644); !marker)
         return unexpected(attachFailed(QStringLiteral("owner marker: ") + marker.error().describe()));
-    if (auto made = FileSystem::makeDirectories(mountRoot); !made) {
+    // Made here and now, and private: nobody else may reach into what is mounted or extracted.
+    if (::mkdir(QFile::encodeName(mountRoot).constData(), 0700) != 0) {
+        const SystemError error = SystemError::fromErrno(QStringLiteral("mkdir"), mountRoot);
         QFile::remove(mountRoot + markerSuffix);
-        return unexpected(Failure(made.error()));
+        return unexpected(Failure(error));
     }
 
     const auto run = ProcessRunner::run(hdiutil,

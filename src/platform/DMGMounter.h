@@ -28,7 +28,8 @@ namespace DMGMounter {
 struct MountError {
     enum class Kind {
         attachFailed,       // text: why
-        unexpectedAppCount, // count: how many .app names the volume has at its top
+        unexpectedAppCount, // count: how many .app names the volume has at its top (the one
+                            // there is no folder when it is 1)
         plistUnreadable,
         noMountPoint,
     };
@@ -47,8 +48,9 @@ inline constexpr double detachTimeout = 60;
 /// The build's hdiutil.
 [[nodiscard]] QString defaultTool();
 
-/// Attaches `dmg` read-only at a new folder "vantry-mount-<UUID>" in `parent`, beside an owner
-/// marker "<folder>.pid" holding this process's id. A failed attach leaves nothing behind.
+/// Attaches `dmg` read-only at a new private (0700) folder "vantry-mount-<UUID>" in `parent`,
+/// beside an owner marker "<folder>.pid" holding this process's id. A failed attach leaves nothing
+/// behind.
 [[nodiscard]] Expected<MountedDMG, Failure> attach(const QString &dmg, const QString &parent,
                                                    const QString &hdiutil = defaultTool());
 

@@ -17,11 +17,14 @@ Expected<void, QString> create(const QString &source, const QString &output)
         return unexpected(source + QStringLiteral(" is not a folder"));
     if (QFileInfo::exists(output) || QFileInfo(output).isSymLink())
         return unexpected(output + QStringLiteral(" already exists"));
-    const auto run = ProcessRunner::run(mksquashfs,
-                                        {source, output, QStringLiteral("-keep-as-directory"), QStringLiteral("-all-root"),
-                                         QStringLiteral("-no-xattrs"), QStringLiteral("-comp"), QStringLiteral("zstd"),
-                                         QStringLiteral("-quiet"), QStringLiteral("-no-progress")},
-                                        600);
+    const auto run = ProcessRunner::run(
+        mksquashfs,
+        {source, output, QStringLiteral("-keep-as-directory"), QStringLiteral("-all-root"),
+         // The top that -keep-as-directory makes would be 0777.
+         QStringLiteral("-root-mode"), QStringLiteral("0755"), QStringLiteral("-no-xattrs"),
+         QStringLiteral("-comp"), QStringLiteral("zstd"), QStringLiteral("-quiet"),
+         QStringLiteral("-no-progress")},
+        600);
     if (!run)
         return unexpected(run.error().text);
     if (run->status != 0) {

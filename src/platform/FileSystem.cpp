@@ -1,5 +1,7 @@
 #include <platform/FileSystem.h>
 
+#include <core/UniqueFd.h>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -39,24 +41,6 @@ Expected<void, SystemError> writeAll(int fd, QByteArrayView bytes, const QString
     }
     return {};
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
@@ -104,8 +88,8 @@ Expected<mode_t, SystemError> permissions(const QString &path)
 
 Expected<QByteArray, SystemError> readFile(const QString &path)
 {
-    FileDescriptor fd(::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(nativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
@@ -133,8 +117,8 @@ Expected<QByteArray, SystemError> readFile(const QString &path)
 Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype limit, LastLink last)
 {
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (last == LastLink::refuse ? O_NOFOLLOW : 0);
-    FileDescriptor fd(::open(nativePath(path).constData(), flags));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(nativePath(path).constData(), flags));
+    if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
@@ -172,8 +156,8 @@ Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayV
 {
     const QByteArray target = nativePath(path);
     QByteArray temporary = target + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0)
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("create"), path));
     const QString temporaryPath = QFile::decodeName(temporary);
     auto fail = [&](const char *operation) {
@@ -189,14 +173,14 @@ Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayV
     }
     if (::fsync(fd.get()) != 0)
         return fail("fsync");
-    if (::close(fd.release()) != 0)
+    if (!fd.close())
         return fail("close");
     if (::rename(temporary.constData(), target.constData()) != 0)
         return fail("rename");
     // Make the rename itself durable.
     const QByteArray folder = nativePath(QFileInfo(path).absolutePath());
-    FileDescriptor folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() >= 0)
+    UniqueFd folderFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.isValid())
         ::fsync(folderFd.get());
     return {};
 }
@@ -211,8 +195,8 @@ Expected<void, SystemError> moveNoReplace(const QString &from, const QString &to
 Expected<void, SystemError> writeNewFile(const QString &path, QByteArrayView bytes, mode_t mode)
 {
     const QByteArray target = nativePath(path);
-    FileDescriptor fd(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("create"), path));
     // The file is ours from here on: a failure takes it away again rather than leave a part.
     auto fail = [&](const char *operation) {

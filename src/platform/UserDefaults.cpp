@@ -1,5 +1,6 @@
 #include <platform/UserDefaults.h>
 
+#include <core/UniqueFd.h>
 #include <platform/FileSystem.h>
 #include <platform/Paths.h>
 
@@ -58,32 +59,25 @@ public:
         : m_fd(::open(QFile::encodeName(storePath + QStringLiteral(".lock")).constData(),
                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600))
     {
-        if (m_fd < 0)
+        if (!m_fd.isValid())
             m_error = SystemError::fromErrno(QStringLiteral("open"), storePath + QStringLiteral(".lock"));
         else if (!lock())
             m_error = SystemError::fromErrno(QStringLiteral("flock"), storePath + QStringLiteral(".lock"));
     }
-    ~WriteLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd); // closing gives the lock back
-    }
-    WriteLock(const WriteLock &) = delete;
-    WriteLock &operator=(const WriteLock &) = delete;
 
     [[nodiscard]] const std::optional<SystemError> &error() const { return m_error; }
 
 private:
     bool lock() const
     {
-        while (::flock(m_fd, LOCK_EX) != 0) {
+        while (::flock(m_fd.get(), LOCK_EX) != 0) {
             if (errno != EINTR)
                 return false;
         }
         return true;
     }
 
-    int m_fd;
+    UniqueFd m_fd; // closing it gives the lock back
     std::optional<SystemError> m_error;
 };
 

@@ -3,8 +3,6 @@
 #include <core/Expected.h>
 #include <platform/SystemError.h>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <QMutex>
 #include <QString>
 

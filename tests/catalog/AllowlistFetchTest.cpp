@@ -3,34 +3,32 @@
 #include <support/CatalogFixtures.h>
 #include <support/TestServer.h>
 
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
 using namespace vantry;
 using test::onOrigin;
 using Ending = std::optional<TransferError::Cause>; // none: the whole body arrived
+using Route = test::TestServer::Route;
+using Delivery = test::TestServer::Delivery;
 
-Q_DECLARE_METATYPE(vantry::test::TestServer::Route)
+Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Ending)
 
 namespace {
 
 using Result = Expected<QByteArray, AllowlistFetch::Failure>;
 
-std::optional<int> statusOf(const Result &result)
+std::optional<FetchError> fetchErrorOf(const Result &result)
 {
-    if (result)
-        return std::nullopt;
-    const auto *error = std::get_if<FetchError>(&result.error());
-    if (!error || error->kind != FetchError::Kind::httpStatus)
-        return std::nullopt;
-    return error->status;
+    const auto *error = result ? nullptr : std::get_if<FetchError>(&result.error());
+    return error ? std::optional(*error) : std::nullopt;
 }
 
-const TransferError *transferErrorOf(const Result &result)
+Ending causeOf(const Result &result)
 {
-    return result ? nullptr : std::get_if<TransferError>(&result.error());
+    const auto *error = result ? nullptr : std::get_if<TransferError>(&result.error());
+    return error ? Ending(error->cause) : std::nullopt;
 }
 
 } // namespace
@@ -41,27 +39,27 @@ class AllowlistFetchTest : public QObject
 
     test::TestServer m_server;
 
-    Result fetch(const QString &path, const HttpTransport *transport = nullptr, qint64 limit = AllowlistFetch::iconLimit)
+    Result fetch(const QString &path, const HttpTransport *transport = nullptr, qint64 limit = AllowlistFetch::iconLimit,
+                 AllowlistFetch::Cancellation *cancellation = nullptr)
     {
         auto own = m_server.transport();
         AllowlistFetch fetcher(transport ? *transport : *own);
-        return QCoro::waitFor(fetcher.data(QUrl(onOrigin(path)), limit));
+        return QCoro::waitFor(fetcher.data(QUrl(path.startsWith(u'/') ? onOrigin(path) : path), limit, cancellation));
+    }
+
+    std::optional<int> statusOf(const QString &path)
+    {
+        const auto error = fetchErrorOf(fetch(path));
+        return error && error->kind == FetchError::Kind::httpStatus ? std::optional(error->status) : std::nullopt;
     }
 
 private Q_SLOTS:
     void offOriginIsRefusedBeforeAnyRequest()
     {
+        // The development origin would carry it to the test server; it may not leave.
         m_server.serve(u"/secret"_qs, "never sent");
-        auto transport = m_server.transport();
-        AllowlistFetch fetcher(*transport);
-        // The development origin would carry any of these to the test server; none may leave.
-        for (const QString &url : {u"https://example.com/secret"_qs, onOrigin(u"/secret"_qs).replace(u".test/"_qs, u".test:443/"_qs),
-                                   onOrigin(u"/secret"_qs).replace(u"https:"_qs, u"http:"_qs)}) {
-            const Result result = QCoro::waitFor(fetcher.data(QUrl(url), AllowlistFetch::iconLimit));
-            QVERIFY(!result);
-            const auto *error = std::get_if<FetchError>(&result.error());
-            QVERIFY(error && error->kind == FetchError::Kind::offOrigin);
-        }
+        const QUrl away(u"https://example.com/secret"_qs);
+        QCOMPARE(fetchErrorOf(fetch(away.toString())), std::optional(FetchError::offOrigin(away)));
         QCOMPARE(m_server.hits(u"/secret"_qs), 0);
     }
 
@@ -70,19 +68,9 @@ private Q_SLOTS:
         const QByteArray binary("\x00\x01\xff catalog \r\n", 14);
         m_server.serve(u"/catalog.json"_qs, binary);
         QCOMPARE(*fetch(u"/catalog.json"_qs), binary);
-
-        for (const int status : {204, 206, 404, 500}) {
-            const QString path = u"/status/"_qs + QString::number(status);
-            m_server.answer(path, status, status == 204 ? QByteArray() : QByteArray("body"));
-            QCOMPARE(statusOf(fetch(path)), std::optional(status));
-        }
-        QCOMPARE(statusOf(fetch(u"/nothing-here"_qs)), std::optional(404));
-
-        test::TestServer::Route unannounced;
-        unannounced.body = QByteArray(100'000, 'z');
-        unannounced.delivery = test::TestServer::Delivery::withoutLength;
-        m_server.route(u"/chunked"_qs, unannounced);
-        QCOMPARE(*fetch(u"/chunked"_qs), unannounced.body);
+        m_server.answer(u"/partial"_qs, 206, "body");
+        QCOMPARE(statusOf(u"/partial"_qs), std::optional(206));
+        QCOMPARE(statusOf(u"/nothing-here"_qs), std::optional(404));
     }
 
     void redirectsStayOnTheOrigin()
@@ -90,65 +78,50 @@ private Q_SLOTS:
         m_server.serve(u"/moved/here.xml"_qs, "arrived");
         m_server.redirect(u"/relative"_qs, "/moved/here.xml");
         m_server.redirect(u"/absolute"_qs, onOrigin(u"/moved/here.xml"_qs).toUtf8(), 301);
-        m_server.redirect(u"/chain"_qs, "/relative", 307);
         QCOMPARE(*fetch(u"/relative"_qs), QByteArray("arrived"));
         QCOMPARE(*fetch(u"/absolute"_qs), QByteArray("arrived"));
-        QCOMPARE(*fetch(u"/chain"_qs), QByteArray("arrived"));
 
         // Leaving the origin ends the fetch with the redirect's own status, and nothing follows it.
+        // A target is judged as written, where the scheme's case still shows.
         m_server.serve(u"/elsewhere"_qs, "never");
         m_server.redirect(u"/away"_qs, "https://example.com/elsewhere", 302);
         m_server.redirect(u"/loud"_qs, onOrigin(u"/elsewhere"_qs).replace(u"https"_qs, u"HTTPS"_qs).toUtf8(), 301);
-        m_server.redirect(u"/port"_qs, onOrigin(u"/elsewhere"_qs).replace(u".test/"_qs, u".test:443/"_qs).toUtf8(), 308);
-        QCOMPARE(statusOf(fetch(u"/away"_qs)), std::optional(302));
-        QCOMPARE(statusOf(fetch(u"/loud"_qs)), std::optional(301));
-        QCOMPARE(statusOf(fetch(u"/port"_qs)), std::optional(308));
+        QCOMPARE(statusOf(u"/away"_qs), std::optional(302));
+        QCOMPARE(statusOf(u"/loud"_qs), std::optional(301));
         QCOMPARE(m_server.hits(u"/elsewhere"_qs), 0);
 
         m_server.redirect(u"/loop"_qs, "/loop");
-        const Result looped = fetch(u"/loop"_qs);
-        QVERIFY(transferErrorOf(looped));
+        QCOMPARE(causeOf(fetch(u"/loop"_qs)), Ending(TransferError::Cause::network));
         QCOMPARE(m_server.hits(u"/loop"_qs), AllowlistFetch::maximumRedirects + 1);
     }
 
-    void transferFailuresAreKeptApart()
+    void transferFailures()
     {
-        // Nothing listens on the port.
-        quint16 closedPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            closedPort = probe.serverPort();
-        }
-        DevelopmentOrigin nowhere = m_server.origin();
-        nowhere.port = closedPort;
-        HttpTransport refused(nowhere);
-        QVERIFY(transferErrorOf(fetch(u"/catalog.json"_qs, &refused)));
-
         // A certificate the transport does not trust.
         DevelopmentOrigin untrusted = m_server.origin();
         untrusted.extraCaCertificates.clear();
         HttpTransport strict(untrusted);
         m_server.serve(u"/catalog.json"_qs, "{}");
-        const Result tls = fetch(u"/catalog.json"_qs, &strict);
-        QVERIFY(transferErrorOf(tls));
-        QCOMPARE(transferErrorOf(tls)->cause, TransferError::Cause::network);
+        QCOMPARE(causeOf(fetch(u"/catalog.json"_qs, &strict)), Ending(TransferError::Cause::network));
 
         // A 200 whose body breaks off is no document.
-        test::TestServer::Route shortBody;
-        shortBody.body = "only part";
-        shortBody.announcedLength = 5000;
-        m_server.route(u"/short"_qs, shortBody);
-        QVERIFY(transferErrorOf(fetch(u"/short"_qs)));
+        m_server.route(u"/short"_qs, Route{200, "only part", {}, Delivery::whole, 1024, 20, 5000});
+        QCOMPARE(causeOf(fetch(u"/short"_qs)), Ending(TransferError::Cause::network));
+
+        // A cancelled fetch ends at once, however much the server still has to send.
+        m_server.route(u"/endless"_qs, Route{200, {}, {}, Delivery::endless});
+        AllowlistFetch::Cancellation cancellation;
+        QTimer::singleShot(200, &cancellation, &AllowlistFetch::Cancellation::cancel);
+        QCOMPARE(causeOf(fetch(u"/endless"_qs, nullptr, AllowlistFetch::iconLimit, &cancellation)),
+                 Ending(TransferError::Cause::cancelled));
     }
 
     void aBodyStaysWithinItsLimitAndAboveTheSpeedFloor_data()
     {
-        using Delivery = test::TestServer::Delivery;
-        QTest::addColumn<test::TestServer::Route>("route");
+        QTest::addColumn<Route>("route");
         QTest::addColumn<Ending>("ending");
         const auto row = [](const char *tag, Delivery how, qsizetype size, Ending ending, qint64 announced = -1) {
-            QTest::newRow(tag) << test::TestServer::Route{200, QByteArray(size, 'b'), {}, how, 1, 100, announced} << ending;
+            QTest::newRow(tag) << Route{200, QByteArray(size, 'b'), {}, how, 1, 100, announced} << ending;
         };
         row("at the limit", Delivery::whole, 64 * 1024, {});
         row("at the limit, chunked", Delivery::withoutLength, 64 * 1024, {});
@@ -160,13 +133,13 @@ private Q_SLOTS:
 
     void aBodyStaysWithinItsLimitAndAboveTheSpeedFloor()
     {
-        QFETCH(test::TestServer::Route, route);
+        QFETCH(Route, route);
         QFETCH(Ending, ending);
         m_server.route(u"/limited"_qs, route);
         auto transport = m_server.transport();
         transport->setSpeedFloor({1024, std::chrono::seconds(1)});
         const Result result = fetch(u"/limited"_qs, transport.get(), 64 * 1024);
-        QCOMPARE(transferErrorOf(result) ? Ending(transferErrorOf(result)->cause) : std::nullopt, ending);
+        QCOMPARE(causeOf(result), ending);
         QCOMPARE(bool(result), !ending);
         // Memory stays flat: the fetch gave up soon after the limit, not at the end of an endless body.
         QVERIFY(m_server.sent(u"/limited"_qs) <= 4 * 64 * 1024);
@@ -191,10 +164,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("connectTo");
         QTest::addColumn<QString>("origin"); // "address port"; empty: refused
-        for (const char *refused : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:+443",
-                                    "127.0.0.1:44 3", "junk", "not a host:443", ":8443", "[]:8443"})
+        for (const char *refused : {"127.0.0.1", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:+443", "not a host:443", "[]:8443"})
             QTest::newRow(refused) << QString::fromLatin1(refused) << QString();
-        QTest::newRow("address") << u"127.0.0.1:8443"_qs << u"127.0.0.1 8443"_qs;
         QTest::newRow("bracketed") << u"[::1]:65535"_qs << u"::1 65535"_qs;
         QTest::newRow("name") << u"localhost:1"_qs << u"localhost 1"_qs;
     }
@@ -206,21 +177,6 @@ private Q_SLOTS:
         const auto parsed = DevelopmentOrigin::from(connectTo, {});
         QCOMPARE(parsed ? (*parsed)->address + u' ' + QString::number((*parsed)->port) : QString(), origin);
         QVERIFY(parsed || parsed.error() == DevelopmentOriginError::badConnectTo);
-    }
-
-    void aCancelledFetchEnds()
-    {
-        test::TestServer::Route endless;
-        endless.delivery = test::TestServer::Delivery::endless;
-        m_server.route(u"/endless"_qs, endless);
-        auto transport = m_server.transport();
-        AllowlistFetch fetcher(*transport);
-        AllowlistFetch::Cancellation cancellation;
-        QTimer::singleShot(200, &cancellation, &AllowlistFetch::Cancellation::cancel);
-        const Result result = QCoro::waitFor(fetcher.data(QUrl(onOrigin(u"/endless"_qs)), AllowlistFetch::iconLimit, &cancellation));
-        QVERIFY(transferErrorOf(result));
-        QCOMPARE(transferErrorOf(result)->code, QNetworkReply::OperationCanceledError);
-        QCOMPARE(transferErrorOf(result)->cause, TransferError::Cause::cancelled);
     }
 };
 

@@ -2,15 +2,10 @@
 
 #include <QTest>
 
-#include <limits>
-
 using namespace vantry;
 
-using OptionalVersion = std::optional<std::int64_t>;
 using OptionalDate = std::optional<QDateTime>;
-Q_DECLARE_METATYPE(OptionalVersion)
 Q_DECLARE_METATYPE(OptionalDate)
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
@@ -27,8 +22,7 @@ QByteArray feed(const QByteArray &items, const QByteArray &namespaces = "xmlns:s
 QByteArray enclosure(const QByteArray &url = imageURL, const QByteArray &length = "1024",
                      const QByteArray &signature = "sparkle:edSignature=\"c2lnbmF0dXJl\"")
 {
-    return "<enclosure url=\"" + url + "\" length=\"" + length + "\" type=\"application/octet-stream\" "
-        + signature + "/>";
+    return "<enclosure url=\"" + url + "\" length=\"" + length + "\" type=\"application/octet-stream\" " + signature + "/>";
 }
 
 QByteArray version(const QByteArray &text) { return "<sparkle:version>" + text + "</sparkle:version>"; }
@@ -49,101 +43,100 @@ class AppcastParserTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // One item, judged on its own: the expected build number, or nothing when it is dropped.
-    void itemValidity_data()
+    // What a whole document yields: the chosen item's build number and title, or nothing.
+    void newestItem_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<OptionalVersion>("expected");
-        const OptionalVersion dropped;
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("expected");
+        const auto doc = [](const char *name, const QByteArray &document, const char *expected) {
+            QTest::newRow(name) << document << QString::fromUtf8(expected);
+        };
+        // One item, judged on its own.
+        const auto one = [&doc](const char *name, const QByteArray &body, const char *expected) { doc(name, feed(item(body)), expected); };
         const auto withVersion = [](const char *text) { return version(text) + enclosure(); };
         const auto withURL = [](const char *url) { return version("7") + enclosure(url); };
         const auto withLength = [](const char *length) { return version("7") + enclosure(imageURL, length); };
         const auto withSignature = [](const char *attribute) { return version("7") + enclosure(imageURL, "1024", attribute); };
 
-        QTest::newRow("version 7") << withVersion("7") << OptionalVersion(7);
-        QTest::newRow("version +7") << withVersion("+7") << OptionalVersion(7);
-        QTest::newRow("version 007") << withVersion("007") << OptionalVersion(7);
-        QTest::newRow("version with blanks and line breaks around it") << withVersion("\n  7\t ") << OptionalVersion(7);
-        QTest::newRow("version by character reference") << withVersion("&#55;") << OptionalVersion(7);
-        QTest::newRow("largest version") << withVersion("9223372036854775807") << OptionalVersion(std::numeric_limits<std::int64_t>::max());
-        QTest::newRow("version 0") << withVersion("0") << dropped;
-        QTest::newRow("version -3") << withVersion("-3") << dropped;
-        QTest::newRow("version 7a") << withVersion("7a") << dropped;
-        QTest::newRow("version 7.1") << withVersion("7.1") << dropped;
-        QTest::newRow("version sign alone") << withVersion("+") << dropped;
-        QTest::newRow("version with two signs") << withVersion("+-7") << dropped;
-        QTest::newRow("version with an inner blank") << withVersion("1 2") << dropped;
-        QTest::newRow("version beyond 64 bits") << withVersion("9223372036854775808") << dropped;
-        QTest::newRow("version in Arabic-Indic digits") << withVersion("\xd9\xa7") << dropped;
-        QTest::newRow("version only blanks") << withVersion("  ") << dropped;
-        QTest::newRow("version in CDATA") << withVersion("<![CDATA[7]]>") << dropped;
-        QTest::newRow("no version") << enclosure() << dropped;
-        QTest::newRow("version only as an enclosure attribute")
-            << enclosure(imageURL, "1024", "sparkle:edSignature=\"c2ln\" sparkle:version=\"7\"") << dropped;
-        QTest::newRow("version in no namespace") << "<version>7</version>" + enclosure() << dropped;
-        QTest::newRow("version in another namespace")
-            << "<o:version xmlns:o=\"http://example.com/other\">7</o:version>" + enclosure() << dropped;
-        QTest::newRow("version in the Sparkle namespace by default")
-            << "<version xmlns=\"" + sparkleUri + "\">7</version>" + enclosure() << OptionalVersion(7);
-        QTest::newRow("later version overwrites") << version("3") + version("9") + enclosure() << OptionalVersion(9);
-        QTest::newRow("later empty version keeps the earlier") << version("3") + version(" ") + enclosure() << OptionalVersion(3);
-        QTest::newRow("later bad version replaces a good one") << version("3") + version("x") + enclosure() << dropped;
+        one("version +007 with blanks around it", withVersion("\n  +007\t "), "7");
+        one("version by character reference", withVersion("&#55;"), "7");
+        one("largest version", withVersion("9223372036854775807"), "9223372036854775807");
+        one("version 0", withVersion("0"), "none");
+        one("version 7a", withVersion("7a"), "none");
+        one("version sign alone", withVersion("+"), "none");
+        one("version beyond 64 bits", withVersion("9223372036854775808"), "none");
+        one("version in Arabic-Indic digits", withVersion("\xd9\xa7"), "none");
+        one("version in CDATA", withVersion("<![CDATA[7]]>"), "none");
+        one("no version", enclosure(), "none");
+        one("version in no namespace", "<version>7</version>" + enclosure(), "none");
+        one("version in the Sparkle namespace by default", "<version xmlns=\"" + sparkleUri + "\">7</version>" + enclosure(), "7");
+        one("later version overwrites", version("3") + version("7") + enclosure(), "7");
+        one("later empty version keeps the earlier", version("7") + version(" ") + enclosure(), "7");
+        one("later bad version replaces a good one", version("7") + version("x") + enclosure(), "none");
 
-        QTest::newRow("extension DMG") << withURL("https://catalog.vantry.test/Swirlo.DMG") << OptionalVersion(7);
-        QTest::newRow("extension Dmg") << withURL("https://catalog.vantry.test/Swirlo.Dmg") << OptionalVersion(7);
-        QTest::newRow("extension zip") << withURL("https://catalog.vantry.test/swirlo.zip") << dropped;
-        QTest::newRow("extension pkg") << withURL("https://catalog.vantry.test/swirlo.pkg") << dropped;
-        QTest::newRow("no extension") << withURL("https://catalog.vantry.test/swirlo") << dropped;
-        QTest::newRow("dmg before another extension") << withURL("https://catalog.vantry.test/swirlo.dmg.zip") << dropped;
-        QTest::newRow("dmg only in the query") << withURL("https://catalog.vantry.test/swirlo.zip?f=a.dmg") << dropped;
-        QTest::newRow("query after the dmg") << withURL("https://catalog.vantry.test/swirlo.dmg?x=1") << OptionalVersion(7);
-        QTest::newRow("percent-encoded dot") << withURL("https://catalog.vantry.test/swirlo%2Edmg") << OptionalVersion(7);
-        QTest::newRow("path ends in a slash") << withURL("https://catalog.vantry.test/swirlo.dmg/") << dropped;
-        QTest::newRow("name that is only the extension") << withURL("https://catalog.vantry.test/.dmg") << dropped;
+        one("extension DMG", withURL("https://catalog.vantry.test/Swirlo.DMG"), "7");
+        one("no extension", withURL("https://catalog.vantry.test/swirlo"), "none");
+        one("dmg before another extension", withURL("https://catalog.vantry.test/swirlo.dmg.zip"), "none");
+        one("dmg only in the query", withURL("https://catalog.vantry.test/swirlo.zip?f=a.dmg"), "none");
+        one("percent-encoded dot", withURL("https://catalog.vantry.test/swirlo%2Edmg"), "7");
+        one("path ends in a slash", withURL("https://catalog.vantry.test/swirlo.dmg/"), "none");
+        one("name that is only the extension", withURL("https://catalog.vantry.test/.dmg"), "none");
         // The origin of the enclosure is the planner's to judge, not the reader's.
-        QTest::newRow("another origin") << withURL("http://elsewhere.example:8080/swirlo.dmg") << OptionalVersion(7);
-        QTest::newRow("relative url") << withURL("swirlo.dmg") << OptionalVersion(7);
-        QTest::newRow("url that does not parse") << withURL("https://catalog.vantry.test/swirlo 15.dmg") << dropped;
-        QTest::newRow("empty url") << withURL("") << dropped;
-        QTest::newRow("no url")
-            << version("7") + "<enclosure length=\"1024\" sparkle:edSignature=\"c2ln\"/>" << dropped;
+        one("another origin", withURL("http://elsewhere.example:8080/swirlo.dmg"), "7");
+        one("url that does not parse", withURL("https://catalog.vantry.test/swirlo 15.dmg"), "none");
+        one("no url", version("7") + "<enclosure length=\"1024\" sparkle:edSignature=\"c2ln\"/>", "none");
+        one("length +12", withLength("+12"), "7");
+        one("length 0", withLength("0"), "none");
+        one("length with blanks", withLength(" 12 "), "none");
+        one("no length", version("7") + "<enclosure url=\"" + imageURL + "\" sparkle:edSignature=\"c2ln\"/>", "none");
+        one("plain edSignature", withSignature("edSignature=\"c2ln\""), "7");
+        one("no signature", withSignature(""), "none");
+        one("empty signature", withSignature("sparkle:edSignature=\"\""), "none");
+        one("empty Sparkle signature hides the plain one", withSignature("sparkle:edSignature=\"\" edSignature=\"c2ln\""), "none");
+        one("signature in another namespace", withSignature("xmlns:o=\"http://example.com/other\" o:edSignature=\"c2ln\""), "none");
+        one("a second good enclosure wins", version("7") + enclosure("https://catalog.vantry.test/swirlo.zip") + enclosure(), "7");
+        one("the last good enclosure wins", version("7") + enclosure() + enclosure("https://catalog.vantry.test/swirlo.zip"), "none");
+        one("a bad later enclosure leaves the good one",
+            version("7") + enclosure() + enclosure(imageURL, "") + enclosure(imageURL, "1024", "") + enclosure("https://catalog.vantry.test/a b.zip"),
+            "7");
 
-        QTest::newRow("length +12") << withLength("+12") << OptionalVersion(7);
-        QTest::newRow("length 0") << withLength("0") << dropped;
-        QTest::newRow("length -5") << withLength("-5") << dropped;
-        QTest::newRow("length with blanks") << withLength(" 12 ") << dropped;
-        QTest::newRow("length 12.0") << withLength("12.0") << dropped;
-        QTest::newRow("length beyond 64 bits") << withLength("9223372036854775808") << dropped;
-        QTest::newRow("empty length") << withLength("") << dropped;
-        QTest::newRow("no length")
-            << version("7") + "<enclosure url=\"" + imageURL + "\" sparkle:edSignature=\"c2ln\"/>" << dropped;
+        // Texts are gathered from the characters of the element itself.
+        one("only the text around CDATA", "<title>Swirlo <![CDATA[beta]]>1.5</title>" + withVersion("4"), "4 Swirlo 1.5");
+        one("title in another namespace counts", "<dc:title xmlns:dc=\"http://purl.org/dc/elements/1.1/\">a</dc:title>" + withVersion("4"), "4 a");
+        one("title in the Sparkle namespace does not", "<sparkle:title>a</sparkle:title>" + withVersion("4"), "4");
+        one("text before an element stays out of it", "stray<title>a</title>" + withVersion("4"), "4 a");
+        one("element nested in a title ends the gathering", "<title>a<b>x</b>c</title>" + withVersion("4"), "4 c");
 
-        QTest::newRow("plain edSignature") << withSignature("edSignature=\"c2ln\"") << OptionalVersion(7);
-        QTest::newRow("no signature") << withSignature("") << dropped;
-        QTest::newRow("empty signature") << withSignature("sparkle:edSignature=\"\"") << dropped;
-        QTest::newRow("empty Sparkle signature hides the plain one")
-            << withSignature("sparkle:edSignature=\"\" edSignature=\"c2ln\"") << dropped;
-        QTest::newRow("signature in another namespace")
-            << withSignature("xmlns:o=\"http://example.com/other\" o:edSignature=\"c2ln\"") << dropped;
-
-        QTest::newRow("a second good enclosure wins")
-            << version("7") + enclosure("https://catalog.vantry.test/swirlo.zip") + enclosure() << OptionalVersion(7);
-        QTest::newRow("the last good enclosure wins")
-            << version("7") + enclosure() + enclosure("https://catalog.vantry.test/swirlo.zip") << dropped;
-        QTest::newRow("a bad later enclosure leaves the good one")
-            << version("7") + enclosure() + enclosure(imageURL, "") + enclosure(imageURL, "1024", "")
-                   + enclosure("https://catalog.vantry.test/a b.zip")
-            << OptionalVersion(7);
+        // Among valid items the highest build number, the first of equals; nothing on any XML error.
+        doc("12 then 15", feed(titled("a", "12") + titled("b", "15")), "15 b");
+        doc("15, 12, 15: the first", feed(titled("a", "15") + titled("b", "12") + titled("c", "15")), "15 a");
+        doc("a higher invalid item does not count", feed(titled("a", "12") + item(version("99") + enclosure(imageURL, "0"))), "12 a");
+        doc("an unfinished item is discarded by the next",
+            feed("<item><title>a</title>" + version("99") + enclosure() + titled("b", "3") + "</item>"), "3 b");
+        doc("an enclosure outside any item is ignored", feed(enclosure() + item(version("3"))), "none");
+        const QByteArray complete = feed(titled("a", "5") + titled("b", "6"));
+        doc("broken off after complete items", complete.left(complete.indexOf("</channel>")), "none");
+        doc("undeclared entity after a complete item", feed(titled("a", "5") + "<item><title>&nbsp;</title></item>"), "none");
+        doc("another prefix bound to the Sparkle URI",
+            feed("<item><sp:version>8</sp:version>" + enclosure(imageURL, "1", "sp:edSignature=\"c2ln\"") + "</item>",
+                 "xmlns:sp=\"" + sparkleUri + '"'),
+            "8");
+        doc("the sparkle prefix bound to another URI", feed(titled("a", "5"), "xmlns:sparkle=\"" + sparkleUri + "/\""), "none");
+        doc("items in a default namespace",
+            feed(titled("a", "5"), "xmlns=\"http://backend.userland.com/rss2\" xmlns:sparkle=\"" + sparkleUri + '"'), "none");
+        doc("an item needs no channel", "<item xmlns:sparkle=\"" + sparkleUri + "\">" + version("5") + enclosure() + "</item>", "5");
+        doc("Latin-1 document",
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss xmlns:sparkle=\"" + sparkleUri + "\"><item><title>Caf\xe9</title>"
+                + version("5") + enclosure() + "</item></rss>",
+            "5 Caf\xc3\xa9");
     }
 
-    void itemValidity()
+    void newestItem()
     {
-        QFETCH(QByteArray, body);
-        QFETCH(OptionalVersion, expected);
-        const auto found = AppcastParser::newestItem(feed(item(body)));
-        QCOMPARE(found.has_value(), expected.has_value());
-        if (found)
-            QCOMPARE(found->version, *expected);
+        QFETCH(QByteArray, document);
+        QFETCH(QString, expected);
+        const auto found = AppcastParser::newestItem(document);
+        QCOMPARE(found ? QString::number(found->version) + (found->title ? u' ' + *found->title : QString()) : u"none"_qs, expected);
     }
 
     void anItemKeepsWhatItSays()
@@ -157,140 +150,14 @@ private Q_SLOTS:
                                   " sparkle:edSignature=\" c2ln \"/>";
         const auto found = AppcastParser::newestItem(feed(item(body)));
         QVERIFY(found);
-        AppcastItem expected;
-        expected.title = u"Swirlo 1.5"_qs;
-        expected.pubDate = utc(2024, 3, 5, 9, 0, 0);
-        expected.version = 15;
-        expected.shortVersionString = u"1.5"_qs;
-        expected.minimumSystemVersion = u"2.31"_qs;
-        expected.enclosureURL = QUrl(u"https://catalog.vantry.test/releases/swirlo-15.dmg"_qs);
-        expected.enclosureURLText = u"HTTPS://Catalog.Vantry.Test/releases/swirlo-15.dmg"_qs;
-        expected.length = 48000;
-        expected.edSignature = u" c2ln "_qs; // an attribute is taken as written
+        // An attribute is taken as written; element texts are trimmed.
+        const AppcastItem expected{u"Swirlo 1.5"_qs, utc(2024, 3, 5, 9, 0, 0), 15, u"1.5"_qs, u"2.31"_qs,
+                                   QUrl(u"https://catalog.vantry.test/releases/swirlo-15.dmg"_qs),
+                                   u"HTTPS://Catalog.Vantry.Test/releases/swirlo-15.dmg"_qs, 48000, u" c2ln "_qs};
         QCOMPARE(*found, expected);
         QCOMPARE(found->pubDate->timeSpec(), Qt::UTC);
-    }
-
-    void optionalFields_data()
-    {
-        QTest::addColumn<QByteArray>("elements");
-        QTest::addColumn<std::optional<QString>>("title");
-        QTest::addColumn<std::optional<QString>>("shortVersion");
-        QTest::addColumn<OptionalDate>("pubDate");
-        const std::optional<QString> none;
-        const OptionalDate noDate;
-        const auto text = [](const char16_t *t) { return std::optional<QString>(QString::fromUtf16(t)); };
-
-        QTest::newRow("none: the channel's title stays out") << QByteArray() << none << none << noDate;
-        QTest::newRow("title in CDATA is not gathered") << QByteArray("<title><![CDATA[Swirlo]]></title>") << none << none << noDate;
-        QTest::newRow("only the text around CDATA")
-            << QByteArray("<title>Swirlo <![CDATA[beta]]>1.5</title>") << text(u"Swirlo 1.5") << none << noDate;
-        QTest::newRow("later title overwrites") << QByteArray("<title>a</title><title>b</title>") << text(u"b") << none << noDate;
-        QTest::newRow("blank later title keeps the earlier") << QByteArray("<title>a</title><title> </title>") << text(u"a") << none << noDate;
-        QTest::newRow("title in another namespace counts")
-            << QByteArray("<dc:title xmlns:dc=\"http://purl.org/dc/elements/1.1/\">a</dc:title>") << text(u"a") << none << noDate;
-        QTest::newRow("title in the Sparkle namespace does not")
-            << QByteArray("<sparkle:title>a</sparkle:title>") << none << none << noDate;
-        QTest::newRow("short version in no namespace does not count")
-            << QByteArray("<shortVersionString>1.5</shortVersionString>") << none << none << noDate;
-        QTest::newRow("non-ASCII title, entities resolved")
-            << QByteArray("<title>Caf\xc3\xa9 &amp; Co</title>") << text(u"Caf\u00e9 & Co") << none << noDate;
-        QTest::newRow("pubDate in GMT") << QByteArray("<pubDate>Fri, 29 Nov 2024 23:30:00 GMT</pubDate>")
-                                         << none << none << OptionalDate(utc(2024, 11, 29, 23, 30, 0));
-        QTest::newRow("pubDate west of Greenwich crosses midnight")
-            << QByteArray("<pubDate>Thu, 29 Feb 2024 20:15:09 -0800</pubDate>") << none << none << OptionalDate(utc(2024, 3, 1, 4, 15, 9));
-        QTest::newRow("pubDate as ISO 8601 keeps the item") << QByteArray("<pubDate>2024-03-05T10:00:00Z</pubDate>") << none << none << noDate;
-        QTest::newRow("unreadable later pubDate clears the earlier")
-            << QByteArray("<pubDate>Tue, 05 Mar 2024 10:00:00 +0000</pubDate><pubDate>yesterday</pubDate>") << none << none << noDate;
-        QTest::newRow("text before an element stays out of it")
-            << QByteArray("stray<title>a</title>") << text(u"a") << none << noDate;
-        QTest::newRow("element nested in a title ends the gathering")
-            << QByteArray("<title>a<b>x</b>c</title><sparkle:shortVersionString>1<i/>.5</sparkle:shortVersionString>")
-            << text(u"c") << text(u".5") << noDate;
-    }
-
-    void optionalFields()
-    {
-        QFETCH(QByteArray, elements);
-        QFETCH(std::optional<QString>, title);
-        QFETCH(std::optional<QString>, shortVersion);
-        QFETCH(OptionalDate, pubDate);
-        const auto found = AppcastParser::newestItem(feed(item(elements + version("4") + enclosure())));
-        QVERIFY2(found, "an item must not be dropped for its optional fields");
-        QCOMPARE(found->title, title);
-        QCOMPARE(found->shortVersionString, shortVersion);
-        QCOMPARE(found->pubDate, pubDate);
-    }
-
-    void theNewestIsChosen_data()
-    {
-        QTest::addColumn<QByteArray>("items");
-        QTest::addColumn<std::optional<QString>>("title");
-        const auto t = [](const char *text) { return std::optional<QString>(QString::fromLatin1(text)); };
-        QTest::newRow("12 then 15") << titled("a", "12") + titled("b", "15") << t("b");
-        QTest::newRow("15 then 12") << titled("a", "15") + titled("b", "12") << t("a");
-        QTest::newRow("15 and 15: the first") << titled("a", "15") + titled("b", "15") << t("a");
-        QTest::newRow("a higher invalid item does not count")
-            << titled("a", "12") + item("<title>b</title>" + version("99") + enclosure(imageURL, "0")) << t("a");
-        QTest::newRow("an unfinished item is discarded by the next")
-            << "<item><title>a</title>" + version("99") + enclosure() + titled("b", "3") + "</item>" << t("b");
-        QTest::newRow("an enclosure outside any item is ignored")
-            << enclosure() + item("<title>a</title>" + version("3")) << std::optional<QString>();
-    }
-
-    void theNewestIsChosen()
-    {
-        QFETCH(QByteArray, items);
-        QFETCH(std::optional<QString>, title);
-        const auto found = AppcastParser::newestItem(feed(items));
-        QCOMPARE(found ? found->title : std::nullopt, title);
-    }
-
-    void documents_data()
-    {
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<OptionalVersion>("expected");
-        const OptionalVersion none;
-        const QByteArray good = titled("a", "5");
-        const QByteArray complete = feed(good + titled("b", "6"));
-
-        QTest::newRow("complete") << complete << OptionalVersion(6);
-        QTest::newRow("broken off after complete items") << complete.left(complete.indexOf("</channel>")) << none;
-        QTest::newRow("broken off inside a tag") << complete.chopped(3) << none;
-        QTest::newRow("undeclared prefix after a complete item") << feed(good + "<x:note/>") << none;
-        QTest::newRow("undeclared entity") << feed(good + "<item><title>&nbsp;</title></item>") << none;
-        QTest::newRow("mismatched end tag") << feed(good + "<item></channel>") << none;
-        QTest::newRow("content after the root") << complete + "<rss/>" << none;
-        QTest::newRow("empty") << QByteArray() << none;
-        QTest::newRow("not XML") << QByteArray("{\"items\": []}") << none;
-        QTest::newRow("no items") << feed("") << none;
-        QTest::newRow("another prefix bound to the Sparkle URI")
-            << feed("<item><sp:version>8</sp:version>"
-                    + enclosure(imageURL, "1", "sp:edSignature=\"c2ln\"") + "</item>",
-                    "xmlns:sp=\"" + sparkleUri + '"')
-            << OptionalVersion(8);
-        QTest::newRow("the sparkle prefix bound to another URI")
-            << feed(titled("a", "5"), "xmlns:sparkle=\"http://example.com/sparkle\"") << none;
-        QTest::newRow("Sparkle URI with a trailing slash") << feed(good, "xmlns:sparkle=\"" + sparkleUri + "/\"") << none;
-        QTest::newRow("Sparkle URI in capitals") << feed(good, "xmlns:sparkle=\"" + sparkleUri.toUpper() + '"') << none;
-        QTest::newRow("items in a default namespace")
-            << feed(good, "xmlns=\"http://backend.userland.com/rss2\" xmlns:sparkle=\"" + sparkleUri + '"') << none;
-        QTest::newRow("item in a namespace")
-            << feed("<x:item xmlns:x=\"http://example.com/x\">" + version("5") + enclosure() + "</x:item>") << none;
-        QTest::newRow("an item needs no channel")
-            << "<item xmlns:sparkle=\"" + sparkleUri + "\">" + version("5") + enclosure() + "</item>" << OptionalVersion(5);
-        QTest::newRow("Latin-1 document")
-            << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><rss xmlns:sparkle=\"" + sparkleUri
-                          + "\"><item><title>Caf\xe9</title>" + version("5") + enclosure() + "</item></rss>")
-            << OptionalVersion(5);
-    }
-
-    void documents()
-    {
-        QFETCH(QByteArray, document);
-        QFETCH(OptionalVersion, expected);
-        const auto found = AppcastParser::newestItem(document);
-        QCOMPARE(found ? std::optional(found->version) : std::nullopt, expected);
+        // A later date that cannot be read takes the earlier one's place.
+        QCOMPARE(AppcastParser::newestItem(feed(item(body + "<pubDate>yesterday</pubDate>")))->pubDate, std::nullopt);
     }
 
     void rfc822Date_data()
@@ -301,32 +168,17 @@ private Q_SLOTS:
         QTest::newRow("UTC") << u"Tue, 05 Mar 2024 10:00:00 +0000"_qs << OptionalDate(utc(2024, 3, 5, 10, 0, 0));
         QTest::newRow("GMT") << u"Tue, 05 Mar 2024 10:00:00 GMT"_qs << OptionalDate(utc(2024, 3, 5, 10, 0, 0));
         QTest::newRow("east, half hour") << u"Mon, 01 Jan 2024 05:29:59 +0530"_qs << OptionalDate(utc(2023, 12, 31, 23, 59, 59));
-        QTest::newRow("minus zero") << u"Sun, 31 Dec 2000 23:59:59 -0000"_qs << OptionalDate(utc(2000, 12, 31, 23, 59, 59));
-        QTest::newRow("weekday not on the date") << u"Mon, 05 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("one-digit day") << u"Tue, 5 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("no weekday") << u"05 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("lower-case names") << u"tue, 05 mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("German names") << u"Di., 05 M\u00e4r 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("two-digit year") << u"Tue, 05 Mar 24 10:00:00 +0000"_qs << none;
-        QTest::newRow("no seconds") << u"Tue, 05 Mar 2024 10:00 +0000"_qs << none;
-        QTest::newRow("zone UT") << u"Tue, 05 Mar 2024 10:00:00 UT"_qs << none;
-        QTest::newRow("zone EST") << u"Tue, 05 Mar 2024 10:00:00 EST"_qs << none;
-        QTest::newRow("zone with a colon") << u"Tue, 05 Mar 2024 10:00:00 +00:00"_qs << none;
-        QTest::newRow("zone minutes 60") << u"Tue, 05 Mar 2024 10:00:00 +0060"_qs << none;
-        QTest::newRow("no zone") << u"Tue, 05 Mar 2024 10:00:00"_qs << none;
-        QTest::newRow("30 February") << u"Fri, 30 Feb 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("hour 24") << u"Tue, 05 Mar 2024 24:00:00 +0000"_qs << none;
-        QTest::newRow("second 60") << u"Tue, 05 Mar 2024 23:59:60 +0000"_qs << none;
-        QTest::newRow("year 0") << u"Sat, 01 Jan 0000 00:00:00 +0000"_qs << none;
         QTest::newRow("first day") << u"Mon, 01 Jan 0001 00:59:00 +0059"_qs << OptionalDate(utc(1, 1, 1, 0, 0, 0));
         QTest::newRow("before the first day in UTC") << u"Mon, 01 Jan 0001 00:58:00 +0059"_qs << none;
         QTest::newRow("last day") << u"Fri, 31 Dec 9999 22:00:00 -0159"_qs << OptionalDate(utc(9999, 12, 31, 23, 59, 0));
         QTest::newRow("after the last day in UTC") << u"Fri, 31 Dec 9999 23:00:00 -0100"_qs << none;
-        QTest::newRow("double blank") << u"Tue,  05 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("trailing blank") << u"Tue, 05 Mar 2024 10:00:00 +0000 "_qs << none;
+        QTest::newRow("weekday not on the date") << u"Mon, 05 Mar 2024 10:00:00 +0000"_qs << none;
+        QTest::newRow("lower-case names") << u"tue, 05 mar 2024 10:00:00 +0000"_qs << none;
         QTest::newRow("signed day") << u"Tue, +5 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("full-width digits") << u"Tue, \uff10\uff15 Mar 2024 10:00:00 +0000"_qs << none;
-        QTest::newRow("ISO 8601") << u"2024-03-05T10:00:00Z"_qs << none;
+        QTest::newRow("zone EST") << u"Tue, 05 Mar 2024 10:00:00 EST"_qs << none;
+        QTest::newRow("zone minutes 60") << u"Tue, 05 Mar 2024 10:00:00 +0060"_qs << none;
+        QTest::newRow("30 February") << u"Fri, 30 Feb 2024 10:00:00 +0000"_qs << none;
+        QTest::newRow("hour 24") << u"Tue, 05 Mar 2024 24:00:00 +0000"_qs << none;
         QTest::newRow("empty") << QString() << none;
     }
 

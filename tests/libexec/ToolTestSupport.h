@@ -59,6 +59,7 @@ inline QMap<QByteArray, QByteArray> userAttributes(const QString &path)
     });
 }
 
+#ifdef SWAP_HOOK_TOOL
 /// Runs the test build of the tool, whose walk swaps the entries NAME and OTHER of `swap`
 /// ("NAME/OTHER") between its look at NAME and its opening of it.
 inline ToolRun runSwapping(const QByteArray &swap, const QStringList &arguments)
@@ -68,5 +69,6 @@ inline ToolRun runSwapping(const QByteArray &swap, const QStringList &arguments)
     qunsetenv("VANTRY_TEST_SWAP");
     return run;
 }
+#endif
 
 } // namespace vantry::test

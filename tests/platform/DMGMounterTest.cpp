@@ -8,6 +8,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <ftw.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace vantry;
@@ -26,20 +29,66 @@ std::optional<DMGMounter::MountError> mountErrorOf(const Expected<MountedDMG, DM
 
 QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
+// The items of an attached tree that could hand a privilege or a change to anyone: a set-ID bit
+// that counts, another owner, a write bit, a mount folder open to others, an attribute outside
+// `user.`. What a read-only volume shows cannot be changed; set-ID bits on a nosuid one are inert.
+unsigned long s_flags = 0;
+QByteArray s_root, s_found;
+
+const char *faultOf(const char *path, const struct stat &status)
+{
+    if ((status.st_mode & (S_ISUID | S_ISGID)) && !(s_flags & ST_NOSUID))
+        return "set-ID";
+    if (s_flags & ST_RDONLY)
+        return nullptr;
+    if (status.st_uid != ::geteuid())
+        return "owner";
+    if (s_root == path ? (status.st_mode & 07777) != 0700
+                       : !S_ISLNK(status.st_mode) && (status.st_mode & 0222))
+        return "mode";
+    QByteArray names(4096, '\0');
+    names.truncate(qMax<ssize_t>(0, ::llistxattr(path, names.data(), size_t(names.size()))));
+    for (const QByteArray &name : names.split('\0'))
+        if (!name.isEmpty() && !name.startsWith("user."))
+            return "attribute";
+    return nullptr;
+}
+
+QByteArray privilegeFound(const QString &root)
+{
+    struct statvfs volume = {};
+    s_root = QFile::encodeName(root);
+    s_flags = ::statvfs(s_root.constData(), &volume) == 0 ? volume.f_flag : 0;
+    s_found.clear();
+    const auto judge = [](const char *path, const struct stat *status, int type, FTW *) {
+        if (const char *fault = type == FTW_NS ? "unreadable" : faultOf(path, *status))
+            s_found += QByteArray(fault) + ": " + path + '\n';
+        return 0;
+    };
+    ::nftw(s_root.constData(), judge, 16, FTW_PHYS);
+    return s_found;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(std::optional<vantry::DMGMounter::MountError>)
 
 class DMGMounterTest : public QObject
 {
     Q_OBJECT
 
     test::TestHome m_home;
+    int m_cases = 0;
 
-    QString parent() const { return m_home.scratch(u"tmp"_qs); }
+    // A mount area of its own for each case, so that one case's leftovers fail only that case.
+    QString parent() const { return m_home.scratch(u"tmp"_qs + QString::number(m_cases)); }
 
-    // An image whose volume holds `apps` bundles and a stray file.
-    QString image(const QString &name, const QStringList &apps)
+    // An image whose volume holds `apps` bundles and a stray file, with what `extra` adds:
+    // mksquashfs options (which bring the file's attributes when they include -xattrs) and pseudo
+    // definitions.
+    QString image(const QString &name, const QStringList &apps, const QByteArrayList &extra = {})
     {
-        const QString volume = m_home.scratch(u"volumes/"_qs + name);
+        const QString volume = m_home.scratch(u"volumes/"_qs + name + QString::number(m_cases));
         (void)FileSystem::makeDirectories(volume);
         for (const QString &app : apps) {
             const QString macos = volume + u'/' + app + u"/Contents/MacOS"_qs;
@@ -47,17 +96,26 @@ class DMGMounterTest : public QObject
             (void)FileSystem::writeFileAtomically(macos + u"/game"_qs, "#!/bin/sh\n", 0755);
         }
         (void)FileSystem::writeFileAtomically(volume + u"/README"_qs, "read me");
-        const QString output = m_home.scratch(name + u".dmg"_qs);
-        // The image's top is the folder's content.
-        QProcess mksquashfs;
-        mksquashfs.start(u"mksquashfs"_qs, {volume, output, u"-noappend"_qs, u"-quiet"_qs, u"-no-progress"_qs});
-        mksquashfs.waitForFinished(60000);
-        return output;
+        for (const char *attribute :
+             {"user.note", "trusted.note", "security.capability"}) // cap_net_raw
+            (void)::lsetxattr(QFile::encodeName(volume + u"/README"_qs).constData(), attribute,
+                              "\x01\0\0\x02\0\x20\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20, 0);
+        // Pseudo definitions go through a file: their names may be any bytes.
+        const QString output = m_home.scratch(name + QString::number(m_cases) + u".dmg"_qs);
+        QStringList arguments {volume,       output,    u"-noappend"_qs,
+                               u"-quiet"_qs, u"-pf"_qs, output + u".pf"_qs};
+        arguments << (extra.contains("-xattrs") ? u"-xattrs"_qs : u"-no-xattrs"_qs);
+        QByteArray pseudo = "\n";
+        for (const QByteArray &item : extra)
+            item.startsWith('-') ? void(arguments << QString::fromUtf8(item).split(u' '))
+                                 : void(pseudo += item + '\n');
+        const bool made = FileSystem::writeFileAtomically(output + u".pf"_qs, pseudo) &&
+                          QProcess::execute(u"mksquashfs"_qs, arguments) == 0;
+        return made ? output : QString();
     }
 
-
 private Q_SLOTS:
-    void init() { QVERIFY(FileSystem::makeDirectories(parent())); }
+    void init() { QVERIFY(++m_cases && FileSystem::makeDirectories(parent())); }
     void cleanup() { qunsetenv("VANTRY_HDIUTIL_MODE"); }
 
     void oneAppMountsAndLeavesNothing_data()
@@ -91,14 +149,83 @@ private Q_SLOTS:
         QCOMPARE(entries(parent()), QStringList());
     }
 
-    void theVolumeMustHoldExactlyOneApp()
+    void anImageBringsNothingPrivileged_data()
     {
-        const auto two = DMGMounter::attach(image(u"two"_qs, {u"A.app"_qs, u"B.app"_qs}), parent());
-        QCOMPARE(mountErrorOf(two), std::optional(DMGMounter::MountError{Kind::unexpectedAppCount, {}, 2}));
-        QCOMPARE(entries(parent()), QStringList());
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArrayList>("extra"); // to an image of Swirlo.app
+        QTest::addColumn<QString>("needs");
+        QTest::addColumn<std::optional<DMGMounter::MountError>>("refusal");
+        QByteArrayList locked;
+        for (QByteArray folder = "Swirlo.app/Contents/locked"; locked.size() < 8;
+             folder += "/locked")
+            locked << folder + " d 000 0 0";
+        const auto failed = [](const char *words) {
+            return std::optional(DMGMounter::MountError {
+                Kind::attachFailed, u"hdiutil: attach failed - "_qs + QString::fromUtf8(words), 0});
+        };
+        const auto special = failed("the image holds a device, FIFO or socket");
+        const auto attributes = failed("the image carries extended attributes outside user.");
+        const auto outgrows = failed("the image could outgrow the free space at the mount point");
+        const auto count = [](int apps) {
+            return std::optional(DMGMounter::MountError {Kind::unexpectedAppCount, {}, apps});
+        };
+        const std::optional<DMGMounter::MountError> accepted;
+        for (const QString &mode : {QString(), u"extract"_qs}) {
+            const auto row = [&](const char *tag, const QByteArrayList &extra, const auto &refusal,
+                                 const char *needs = "") {
+                QTest::addRow("%s %s", mode.isEmpty() ? "mounted" : "extracted", tag)
+                    << mode << extra << QString::fromLatin1(needs) << refusal;
+            };
+            row("two apps", {"B.app d 0755 0 0"}, count(2));
+            row("no app", {"-e Swirlo.app"}, count(0));
+            row("app is a link", {"Link.app s 0777 0 0 /usr", "-e Swirlo.app"}, count(1));
+            row("device", {"null c 0666 0 0 1 3"}, special);
+            row("fifo", {"pipe i 0644 0 0 f"}, special);
+            row("socket", {"sock i 0644 0 0 s"}, special);
+            row("set-id", {"Swirlo.app/Contents/MacOS/tool f 6755 0 0 true"}, accepted);
+            row("open top", {"-root-mode 0777", "-root-uid 4321"}, accepted);
+            row("owners", {"Swirlo.app/Contents/theirs f 0644 4321 4321 true"}, accepted, "root");
+            row("attributes", {"-xattrs"}, mode.isEmpty() ? attributes : accepted, "root");
+            row("names not text",
+                {"\"Swirlo.app/\xff name\" f 0644 0 0 true", "\xfftop d 0755 0 0",
+                 "\xfftop/\xff f 0644 0 0 true"},
+                accepted);
+            row("locked folders", locked, accepted);
+            // On a 4 MiB tmpfs: a sparse file, and two copies that the image keeps once.
+            const auto tooLarge = mode.isEmpty() ? accepted : outgrows;
+            row("sparse", {"zeros f 0644 0 0 head -c 64M /dev/zero"}, tooLarge, "tmpfs");
+            row("copies", {"a f 0644 0 0 yes | head -c 3M", "b f 0644 0 0 yes | head -c 3M"},
+                tooLarge, "tmpfs");
+        }
+    }
 
-        const auto none = DMGMounter::attach(image(u"none"_qs, {}), parent());
-        QCOMPARE(mountErrorOf(none), std::optional(DMGMounter::MountError{Kind::unexpectedAppCount, {}, 0}));
+    void anImageBringsNothingPrivileged()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArrayList, extra);
+        QFETCH(QString, needs);
+        QFETCH(std::optional<DMGMounter::MountError>, refusal);
+        if (!needs.isEmpty() && ::geteuid() != 0)
+            QSKIP("only root unpacks foreign owners and privileged attributes, or mounts");
+        const bool small = needs == u"tmpfs"_qs;
+        QVERIFY(!small || QProcess::execute(u"mount"_qs, u"-t tmpfs -o size=4m tmpfs"_qs.split(u' ')
+                                                             << parent()) == 0);
+        const auto unmount = qScopeGuard([&] {
+            if (small)
+                QProcess::execute(u"umount"_qs, {parent()});
+        });
+        if (!mode.isEmpty())
+            qputenv("VANTRY_HDIUTIL_MODE", mode.toUtf8());
+        const QString dmg = image(u"case"_qs, {u"Swirlo.app"_qs}, extra);
+        QVERIFY(!dmg.isEmpty());
+
+        const auto mounted = DMGMounter::attach(dmg, parent());
+        QCOMPARE(mountErrorOf(mounted), refusal);
+        QCOMPARE(bool(mounted), !refusal);
+        if (mounted) {
+            QCOMPARE(privilegeFound(mounted->mountRoot), QByteArray());
+            DMGMounter::detach(*mounted); // once is enough, whatever the names and modes inside
+        }
         QCOMPARE(entries(parent()), QStringList());
     }
 
@@ -182,6 +309,31 @@ private Q_SLOTS:
 
         DMGMounter::detach(*live);
         QCOMPARE(entries(parent()), QStringList{u"unrelated"_qs});
+    }
+
+    void anOwnerMarkerIsReadBoundedWithoutFollowingALink_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a live owner's") << u"link"_qs;
+        QTest::newRow("oversized") << u"oversized"_qs;
+        QTest::newRow("fifo") << u"fifo"_qs;
+    }
+
+    void anOwnerMarkerIsReadBoundedWithoutFollowingALink()
+    {
+        QFETCH(QString, kind);
+        const auto mounted = DMGMounter::attach(image(u"marker"_qs, {u"Tumbit.app"_qs}), parent());
+        QVERIFY(mounted);
+        const QString marker = mounted->mountRoot + u".pid"_qs;
+        const QString live = m_home.scratch(u"live.pid"_qs);
+        const QByteArray pid = QByteArray::number(qint64(::getpid()));
+        QVERIFY(QFile::remove(marker) && FileSystem::writeFileAtomically(live, pid));
+        QVERIFY(kind == u"link"_qs ? QFile::link(live, marker)
+                : kind == u"oversized"_qs
+                    ? bool(FileSystem::writeNewFile(marker, pid + QByteArray(64, ' '), 0644))
+                    : ::mkfifo(QFile::encodeName(marker).constData(), 0644) == 0);
+        DMGMounter::sweepStaleMounts(parent()); // the marker tells of no owner: the mount is stale
+        QCOMPARE(entries(parent()), QStringList());
     }
 };
 

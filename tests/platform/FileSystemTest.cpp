@@ -11,18 +11,11 @@ using namespace vantry;
 
 namespace {
 
-// Sets the process umask for one scope.
-class Umask
+template<typename T>
+int errorOf(const Expected<T, SystemError> &result)
 {
-public:
-    explicit Umask(mode_t mask) : m_old(::umask(mask)) {}
-    ~Umask() { ::umask(m_old); }
-    Umask(const Umask &) = delete;
-    Umask &operator=(const Umask &) = delete;
-
-private:
-    mode_t m_old;
-};
+    return result ? 0 : result.error().code;
+}
 
 } // namespace
 
@@ -34,11 +27,11 @@ private Q_SLOTS:
     void anExplicitModeIsMeantExactly()
     {
         test::TestHome home;
-        {
-            Umask strict(077);
-            QVERIFY(FileSystem::makeDirectories(home.scratch(u"a/b"_qs), 0755));
-            QVERIFY(FileSystem::makeDirectories(home.scratch(u"plain"_qs)));
-        }
+        const mode_t old = ::umask(077);
+        const bool made = FileSystem::makeDirectories(home.scratch(u"a/b"_qs), 0755) &&
+                          FileSystem::makeDirectories(home.scratch(u"plain"_qs));
+        ::umask(old);
+        QVERIFY(made);
         QCOMPARE(*FileSystem::permissions(home.scratch(u"a"_qs)), mode_t(0755));
         QCOMPARE(*FileSystem::permissions(home.scratch(u"a/b"_qs)), mode_t(0755));
         QCOMPARE(*FileSystem::permissions(home.scratch(u"plain"_qs)), mode_t(0700)); // no mode: the umask rules
@@ -60,39 +53,24 @@ private Q_SLOTS:
         // Nothing of the temporary file is left beside it.
         QCOMPARE(QDir(home.scratch(QString())).entryList(QDir::Files | QDir::Hidden), QStringList{u"file"_qs});
 
-        const auto intoMissingFolder = FileSystem::writeFileAtomically(home.scratch(u"missing/file"_qs), "x");
-        QVERIFY(!intoMissingFolder);
-        QCOMPARE(intoMissingFolder.error().code, ENOENT);
+        QCOMPARE(errorOf(FileSystem::writeFileAtomically(home.scratch(u"missing/file"_qs), "x")), ENOENT);
+        QCOMPARE(errorOf(FileSystem::readFile(home.scratch(u"missing/file"_qs))), ENOENT);
+        QCOMPARE(errorOf(FileSystem::readFile(home.home())), EISDIR);
     }
 
     void newFilesAndMovesNeverReplace()
     {
         test::TestHome home;
         const QString path = home.scratch(u"key"_qs);
-        QVERIFY(FileSystem::writeNewFile(path, "first", 0600));
-        const auto again = FileSystem::writeNewFile(path, "second", 0600);
-        QVERIFY(!again);
-        QCOMPARE(again.error().code, EEXIST);
-        QCOMPARE(*FileSystem::readFile(path), QByteArray("first"));
-
         const QString other = home.scratch(u"other"_qs);
+        QVERIFY(FileSystem::writeNewFile(path, "first", 0600));
         QVERIFY(FileSystem::writeNewFile(other, "other", 0600));
-        const auto moved = FileSystem::moveNoReplace(other, path);
-        QVERIFY(!moved);
-        QCOMPARE(moved.error().code, EEXIST);
+        QCOMPARE(errorOf(FileSystem::writeNewFile(path, "second", 0600)), EEXIST);
+        QCOMPARE(errorOf(FileSystem::moveNoReplace(other, path)), EEXIST);
         QCOMPARE(*FileSystem::readFile(path), QByteArray("first"));
         QVERIFY(FileSystem::moveNoReplace(other, home.scratch(u"moved"_qs)));
         QCOMPARE(*FileSystem::readFile(home.scratch(u"moved"_qs)), QByteArray("other"));
         QVERIFY(!QFile::exists(other));
-    }
-
-    void readingAFolderIsAnError()
-    {
-        test::TestHome home;
-        const auto read = FileSystem::readFile(home.home());
-        QVERIFY(!read);
-        QCOMPARE(read.error().code, EISDIR);
-        QCOMPARE(FileSystem::readFile(home.scratch(u"absent"_qs)).error().code, ENOENT);
     }
 
     void smallFilesOthersControl_data()
@@ -124,7 +102,7 @@ private Q_SLOTS:
 
         const auto read = FileSystem::readSmallFile(home.scratch(name), limit,
                                                     followLink ? FileSystem::LastLink::follow : FileSystem::LastLink::refuse);
-        QCOMPARE(read ? 0 : read.error().code, error);
+        QCOMPARE(errorOf(read), error);
         if (read)
             QCOMPARE(*read, QByteArray("bytes"));
     }

@@ -5,6 +5,7 @@
 
 #include <support/BundleBuilder.h>
 #include <support/TestHome.h>
+#include <support/ToolRun.h>
 
 #include <QDir>
 #include <QTest>
@@ -38,6 +39,9 @@ private Q_SLOTS:
         QVERIFY2(bundle, bundle ? "" : qPrintable(bundle.error()));
         const QString image = m_home.scratch(u"swirlo-"_qs + QString::fromLatin1(QTest::currentDataTag()) + u".dmg"_qs);
         QVERIFY(DiskImage::create(*bundle, image));
+        // Its top is open to nobody else, whoever unpacks it.
+        QVERIFY(
+            test::runTool(u"unsquashfs"_qs, {u"-lln"_qs, image}).out.startsWith("drwxr-xr-x 0/0 "));
 
         const QString parent = m_home.scratch(u"tmp"_qs);
         QVERIFY(FileSystem::makeDirectories(parent));

@@ -11,103 +11,105 @@
 #include <sys/stat.h>
 
 using namespace vantry;
+using Integer = std::optional<std::int64_t>;
 
 class UserDefaultsTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void typesStayApartAcrossInstances()
+    void typesStayApartInAPrivateFile()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("config/defaults.json"));
+        const QString path = home.scratch(u"config/Vantry/defaults.json"_qs);
+        constexpr auto largest = std::numeric_limits<std::int64_t>::max();
+        constexpr auto smallest = std::numeric_limits<std::int64_t>::min();
         {
+            const mode_t old = ::umask(022);
             UserDefaults defaults(path);
-            QVERIFY(defaults.setInteger(QStringLiteral("count"), 12));
-            QVERIFY(defaults.setText(QStringLiteral("label"), QStringLiteral("12")));
-            QVERIFY(defaults.setBoolean(QStringLiteral("flag"), true));
-            QVERIFY(defaults.setInteger(QStringLiteral("big"), std::numeric_limits<std::int64_t>::max()));
-            QVERIFY(defaults.setInteger(QStringLiteral("low"), std::numeric_limits<std::int64_t>::min()));
+            const bool written = defaults.setInteger(u"count"_qs, 12) && defaults.setText(u"label"_qs, u"12"_qs) &&
+                                 defaults.setBoolean(u"flag"_qs, true) && defaults.setInteger(u"big"_qs, largest) &&
+                                 defaults.setInteger(u"low"_qs, smallest);
+            ::umask(old);
+            QVERIFY(written);
         }
-        UserDefaults reread(path);
-        QCOMPARE(reread.integer(QStringLiteral("count")), std::optional<std::int64_t>(12));
-        QCOMPARE(reread.text(QStringLiteral("count")), std::nullopt);
-        QCOMPARE(reread.text(QStringLiteral("label")), std::optional(QStringLiteral("12")));
-        QCOMPARE(reread.integer(QStringLiteral("label")), std::nullopt);
-        QCOMPARE(reread.boolean(QStringLiteral("flag")), std::optional(true));
-        QCOMPARE(reread.integer(QStringLiteral("flag")), std::nullopt);
-        QCOMPARE(reread.boolean(QStringLiteral("count")), std::nullopt);
-        QCOMPARE(reread.integer(QStringLiteral("big")), std::optional(std::numeric_limits<std::int64_t>::max()));
-        QCOMPARE(reread.integer(QStringLiteral("low")), std::optional(std::numeric_limits<std::int64_t>::min()));
-        QVERIFY(!reread.contains(QStringLiteral("absent")));
-
+        QCOMPARE(*FileSystem::permissions(home.scratch(u"config/Vantry"_qs)), mode_t(0700));
         QCOMPARE(*FileSystem::permissions(path), mode_t(0600));
-        QVERIFY(reread.remove(QStringLiteral("count")));
-        QVERIFY(!UserDefaults(path).contains(QStringLiteral("count")));
+        UserDefaults reread(path);
+        QCOMPARE(reread.integer(u"count"_qs), Integer(12));
+        QCOMPARE(reread.text(u"count"_qs), std::nullopt);
+        QCOMPARE(reread.boolean(u"count"_qs), std::nullopt);
+        QCOMPARE(reread.text(u"label"_qs), std::optional(u"12"_qs));
+        QCOMPARE(reread.integer(u"label"_qs), std::nullopt);
+        QCOMPARE(reread.boolean(u"flag"_qs), std::optional(true));
+        QCOMPARE(reread.integer(u"flag"_qs), std::nullopt);
+        QCOMPARE(reread.integer(u"big"_qs), Integer(largest));
+        QCOMPARE(reread.integer(u"low"_qs), Integer(smallest));
+        QVERIFY(!reread.contains(u"absent"_qs));
+        QVERIFY(reread.remove(u"count"_qs));
+        QVERIFY(!UserDefaults(path).contains(u"count"_qs));
     }
 
     void valuesWrittenByHandAreReadStrictly()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
-        QVERIFY(FileSystem::writeFileAtomically(
-            path, R"({"float": 3.0, "huge": 18446744073709551615, "neg": -5, "text": "7", "flag": false})"));
+        const QString path = home.scratch(u"defaults.json"_qs);
+        QVERIFY(test::put(path, R"({"float": 3.0, "huge": 18446744073709551615, "neg": -5, "text": "7",
+                                    "flag": false})"));
         UserDefaults defaults(path);
-        QCOMPARE(defaults.integer(QStringLiteral("float")), std::nullopt);
-        QCOMPARE(defaults.integer(QStringLiteral("huge")), std::nullopt);
-        QCOMPARE(defaults.integer(QStringLiteral("neg")), std::optional<std::int64_t>(-5));
-        QCOMPARE(defaults.integer(QStringLiteral("text")), std::nullopt);
-        QCOMPARE(defaults.boolean(QStringLiteral("flag")), std::optional(false));
+        QCOMPARE(defaults.integer(u"float"_qs), std::nullopt);
+        QCOMPARE(defaults.integer(u"huge"_qs), std::nullopt);
+        QCOMPARE(defaults.integer(u"neg"_qs), Integer(-5));
+        QCOMPARE(defaults.integer(u"text"_qs), std::nullopt);
+        QCOMPARE(defaults.boolean(u"flag"_qs), std::optional(false));
     }
 
     void aWriteKeepsWhatAnotherInstanceWrote()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        const QString path = home.scratch(u"defaults.json"_qs);
         UserDefaults first(path);
         UserDefaults second(path);
-        QVERIFY(first.setText(QStringLiteral("theme"), QStringLiteral("atrium")));
-        QVERIFY(second.setBoolean(QStringLiteral("soundEnabled"), false));
-
-        UserDefaults third(path);
-        QCOMPARE(third.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
-        QCOMPARE(third.boolean(QStringLiteral("soundEnabled")), std::optional(false));
-        QCOMPARE(second.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
+        QVERIFY(first.setText(u"theme"_qs, u"atrium"_qs));
+        QVERIFY(second.setBoolean(u"soundEnabled"_qs, false));
+        QCOMPARE(UserDefaults(path).text(u"theme"_qs), std::optional(u"atrium"_qs));
+        QCOMPARE(UserDefaults(path).boolean(u"soundEnabled"_qs), std::optional(false));
+        QCOMPARE(second.text(u"theme"_qs), std::optional(u"atrium"_qs));
     }
 
     void aRaisedIntegerNeverFalls()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
-        const QString key = QStringLiteral("catalog.versionHighWater");
+        const QString path = home.scratch(u"defaults.json"_qs);
+        const QString key = u"catalog.versionHighWater"_qs;
         UserDefaults first(path);
         UserDefaults second(path); // read before the first one wrote
         QVERIFY(first.raiseInteger(key, 9));
         QVERIFY(second.raiseInteger(key, 8));
-        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(9));
-        QCOMPARE(second.integer(key), std::optional<std::int64_t>(9));
+        QCOMPARE(UserDefaults(path).integer(key), Integer(9));
+        QCOMPARE(second.integer(key), Integer(9));
 
         // Held back for a later flush, raises fold together; a plain set still wins.
         QVERIFY(second.raiseInteger(key, 12, UserDefaults::Write::later));
         QVERIFY(second.raiseInteger(key, 11, UserDefaults::Write::later));
-        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(9));
+        QCOMPARE(UserDefaults(path).integer(key), Integer(9));
         QVERIFY(first.setInteger(key, 20));
         QVERIFY(second.flush());
-        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(20));
+        QCOMPARE(UserDefaults(path).integer(key), Integer(20));
         QVERIFY(first.setInteger(key, 3));
-        QCOMPARE(UserDefaults(path).integer(key), std::optional<std::int64_t>(3));
+        QCOMPARE(UserDefaults(path).integer(key), Integer(3));
     }
 
     void twoProcessesRaisingOneMark()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        const QString path = home.scratch(u"defaults.json"_qs);
         QProcess odd;
         QProcess even;
         const auto start = [&](QProcess &racer, int first) {
             racer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            racer.start(QStringLiteral(VANTRY_DEFAULTS_RACER), {path, QStringLiteral("mark"), QString::number(first),
-                                                                 QStringLiteral("600"), QStringLiteral("2")});
+            racer.start(QStringLiteral(VANTRY_DEFAULTS_RACER),
+                        {path, u"mark"_qs, QString::number(first), u"600"_qs, u"2"_qs});
         };
         start(odd, 1);
         start(even, 2);
@@ -116,75 +118,57 @@ private Q_SLOTS:
             QCOMPARE(racer->exitStatus(), QProcess::NormalExit);
             QCOMPARE(racer->exitCode(), 0);
         }
-        QCOMPARE(UserDefaults(path).integer(QStringLiteral("mark")), std::optional<std::int64_t>(600));
+        QCOMPARE(UserDefaults(path).integer(u"mark"_qs), Integer(600));
     }
 
     void anUnreadableFileIsSetAsideNotLost()
     {
         test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
+        const QString path = home.scratch(u"defaults.json"_qs);
         const QByteArray garbage = "{ not json";
-        QVERIFY(FileSystem::writeFileAtomically(path, garbage));
+        QVERIFY(test::put(path, garbage));
 
         UserDefaults defaults(path);
-        QVERIFY(!defaults.contains(QStringLiteral("theme")));
+        QVERIFY(!defaults.contains(u"theme"_qs));
         QCOMPARE(*FileSystem::readFile(path), garbage); // reading changes nothing
-
-        QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
-        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
-        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
+        QVERIFY(defaults.setText(u"theme"_qs, u"modern"_qs));
+        QCOMPARE(*FileSystem::readFile(path + u".unreadable"_qs), garbage);
+        QCOMPARE(UserDefaults(path).text(u"theme"_qs), std::optional(u"modern"_qs));
 
         // Spoiled again later: what this process knew is kept, and so is each unreadable file.
-        QVERIFY(FileSystem::writeFileAtomically(path, "second garbage"));
-        QVERIFY(defaults.setInteger(QStringLiteral("n"), 3));
-        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable")), garbage);
-        QCOMPARE(*FileSystem::readFile(path + QStringLiteral(".unreadable-2")), QByteArray("second garbage"));
-        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
-        QCOMPARE(UserDefaults(path).integer(QStringLiteral("n")), std::optional<std::int64_t>(3));
-    }
+        QVERIFY(test::put(path, "second garbage"));
+        QVERIFY(defaults.setInteger(u"n"_qs, 3));
+        QCOMPARE(*FileSystem::readFile(path + u".unreadable"_qs), garbage);
+        QCOMPARE(*FileSystem::readFile(path + u".unreadable-2"_qs), QByteArray("second garbage"));
+        QCOMPARE(UserDefaults(path).text(u"theme"_qs), std::optional(u"modern"_qs));
+        QCOMPARE(UserDefaults(path).integer(u"n"_qs), Integer(3));
 
-    void aFolderInTheWayIsSetAsideToo()
-    {
-        test::TestHome home;
-        const QString path = home.scratch(QStringLiteral("defaults.json"));
-        QVERIFY(FileSystem::makeDirectories(path + QStringLiteral("/inside")));
-        UserDefaults defaults(path);
-        QVERIFY(defaults.setText(QStringLiteral("theme"), QStringLiteral("modern")));
-        QVERIFY(QFileInfo(path + QStringLiteral(".unreadable/inside")).isDir());
-        QCOMPARE(UserDefaults(path).text(QStringLiteral("theme")), std::optional(QStringLiteral("modern")));
-    }
-
-    void theFolderIsPrivate()
-    {
-        test::TestHome home;
-        const mode_t old = ::umask(022);
-        const bool written = UserDefaults(home.scratch(QStringLiteral("config/Vantry/defaults.json")))
-                                 .setInteger(QStringLiteral("n"), 1)
-                                 .has_value();
-        ::umask(old);
-        QVERIFY(written);
-        QCOMPARE(*FileSystem::permissions(home.scratch(QStringLiteral("config/Vantry"))), mode_t(0700));
+        // A folder in the way is set aside too.
+        QVERIFY(QFile::remove(path) && FileSystem::makeDirectories(path + u"/inside"_qs));
+        QVERIFY(defaults.setText(u"theme"_qs, u"atrium"_qs));
+        QVERIFY(QFileInfo(path + u".unreadable-3/inside"_qs).isDir());
+        QCOMPARE(UserDefaults(path).text(u"theme"_qs), std::optional(u"atrium"_qs));
     }
 
     void aFailedWriteStillHoldsTheValue()
     {
         test::TestHome home;
-        const QString blocker = home.scratch(QStringLiteral("blocker"));
-        QVERIFY(FileSystem::writeFileAtomically(blocker, "x"));
-        UserDefaults defaults(blocker + QStringLiteral("/defaults.json"));
-        const auto written = defaults.setInteger(QStringLiteral("catalog.versionHighWater"), 9);
-        QVERIFY(!written);
-        QCOMPARE(defaults.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+        const QString blocker = home.scratch(u"blocker"_qs);
+        const QString key = u"catalog.versionHighWater"_qs;
+        QVERIFY(test::put(blocker, "x"));
+        UserDefaults defaults(blocker + u"/defaults.json"_qs);
+        QVERIFY(!defaults.setInteger(key, 9));
+        QCOMPARE(defaults.integer(key), Integer(9));
 
         // A later write neither loses it in memory nor forgets to store it once it can.
-        QVERIFY(!defaults.setText(QStringLiteral("theme"), QStringLiteral("atrium")));
-        QCOMPARE(defaults.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
+        QVERIFY(!defaults.setText(u"theme"_qs, u"atrium"_qs));
+        QCOMPARE(defaults.integer(key), Integer(9));
         QVERIFY(QFile::remove(blocker));
-        QVERIFY(defaults.setBoolean(QStringLiteral("soundEnabled"), false));
-        UserDefaults reread(blocker + QStringLiteral("/defaults.json"));
-        QCOMPARE(reread.integer(QStringLiteral("catalog.versionHighWater")), std::optional<std::int64_t>(9));
-        QCOMPARE(reread.text(QStringLiteral("theme")), std::optional(QStringLiteral("atrium")));
-        QCOMPARE(reread.boolean(QStringLiteral("soundEnabled")), std::optional(false));
+        QVERIFY(defaults.setBoolean(u"soundEnabled"_qs, false));
+        UserDefaults reread(blocker + u"/defaults.json"_qs);
+        QCOMPARE(reread.integer(key), Integer(9));
+        QCOMPARE(reread.text(u"theme"_qs), std::optional(u"atrium"_qs));
+        QCOMPARE(reread.boolean(u"soundEnabled"_qs), std::optional(false));
     }
 };
 

@@ -4,15 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <functional>
-
 namespace vantry::test {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string host() { return BuildConfig::catalogHost; }
+const std::string host = BuildConfig::catalogHost;
 
 Json validEntry(const std::string &id)
 {
@@ -22,254 +20,144 @@ Json validEntry(const std::string &id)
         {"tagline", "A tagline"},
         {"description", "A longer description."},
         {"bundleId", "com.example." + id},
-        {"appcastURL", "https://" + host() + "/updates/" + id + ".xml"},
+        {"appcastURL", "https://" + host + "/updates/" + id + ".xml"},
         {"minSystemVersion", "2.31"},
-        {"iconURL", "https://" + host() + "/icons/" + id + ".png"},
+        {"iconURL", "https://" + host + "/icons/" + id + ".png"},
         {"iconSHA256", std::string(64, 'a')},
         {"released", true},
         {"somethingNew", {1, 2, 3}}, // unknown keys are ignored
     };
 }
 
+// In an edit, a key set to this is removed from the entry.
+const Json absent(Json::value_t::discarded);
+
+Json edited(const std::string &id, const Json &edit)
+{
+    Json entry = validEntry(id);
+    for (const auto &[key, value] : edit.items()) {
+        if (value.is_discarded())
+            entry.erase(key);
+        else
+            entry[key] = value;
+    }
+    return entry;
+}
+
 QByteArray document(const Json &games, std::int64_t catalogVersion = 3)
 {
-    Json doc{{"schemaVersion", 1}, {"catalogVersion", catalogVersion}, {"games", games}};
-    return QByteArray::fromStdString(doc.dump());
+    return QByteArray::fromStdString(Json{{"schemaVersion", 1}, {"catalogVersion", catalogVersion}, {"games", games}}.dump());
 }
 
-CatalogCase refused(QString name, QByteArray doc, QString error, std::int64_t mark = 0)
+CatalogCase outcome(const QString &name, const QByteArray &doc, const QString &expected, std::int64_t mark = 0)
 {
-    CatalogCase c;
-    c.name = std::move(name);
-    c.document = std::move(doc);
-    c.error = std::move(error);
-    c.highWaterMark = mark;
-    return c;
+    return CatalogCase{name, doc, mark, expected};
 }
 
-CatalogCase missing(QString name, QByteArray doc, QString field)
+// One good entry beside the entry "beta" changed by `edit`, which is skipped for `reason`.
+CatalogCase skipped(const QString &name, const Json &edit, const QString &reason)
 {
-    CatalogCase c = refused(std::move(name), std::move(doc), QStringLiteral("missingField"));
-    c.field = std::move(field);
-    return c;
-}
-
-CatalogCase accepted(QString name, QByteArray doc, QStringList ids, QList<CatalogCase::Skip> skipped = {},
-                     std::int64_t catalogVersion = 3)
-{
-    CatalogCase c;
-    c.name = std::move(name);
-    c.document = std::move(doc);
-    c.catalogVersion = catalogVersion;
-    c.gameIds = std::move(ids);
-    c.skipped = std::move(skipped);
-    return c;
-}
-
-// A document with one good entry and one entry changed by `edit`, which must be skipped.
-CatalogCase skippedEntry(QString name, const std::function<void(Json &)> &edit, std::optional<QString> id,
-                         QString reason)
-{
-    Json bad = validEntry("beta");
-    edit(bad);
-    return accepted(std::move(name), document(Json::array({validEntry("alpha"), bad})), {QStringLiteral("alpha")},
-                    {{std::move(id), std::move(reason)}});
-}
-
-CatalogCase badURL(QString name, const char *key, std::string url)
-{
-    const QString reason = QString::fromLatin1(key) + QStringLiteral(" missing, malformed, or off-origin");
-    return skippedEntry(std::move(name), [&](Json &e) { e[key] = url; }, QStringLiteral("beta"), reason);
-}
-
-CatalogCase skippedFor(QString name, const char *key, Json value, QString reason)
-{
-    return skippedEntry(std::move(name), [&](Json &e) { e[key] = value; }, QStringLiteral("beta"), std::move(reason));
+    const Json bad = edited("beta", edit);
+    const QString id = bad.contains("id") && bad["id"].is_string() ? QString::fromStdString(bad["id"].get<std::string>()) : u"-"_qs;
+    return outcome(name, document(Json::array({validEntry("alpha"), bad})),
+                   u"version 3, build 1: alpha; skipped: %1 (%2)"_qs.arg(id, reason));
 }
 
 } // namespace
 
-QString onOrigin(const QString &path) { return QStringLiteral("https://%1%2").arg(QString::fromLatin1(BuildConfig::catalogHost), path); }
+QString onOrigin(const QString &path) { return u"https://"_qs + QString::fromStdString(host) + path; }
 
 QByteArray validEntryJson(const QString &id) { return QByteArray::fromStdString(validEntry(id.toStdString()).dump()); }
 
+QString refusal(const QString &error, const QString &field, std::int64_t version, std::int64_t found, std::int64_t mark)
+{
+    if (error == u"missingField"_qs)
+        return error + u' ' + field;
+    if (error == u"unsupportedSchemaVersion"_qs)
+        return error + u' ' + QString::number(version);
+    if (error == u"replay"_qs)
+        return u"replay %1 below %2"_qs.arg(found).arg(mark);
+    return error;
+}
+
+QString acceptance(std::int64_t catalogVersion, std::int64_t minimumLauncherBuild, const QStringList &games,
+                   const QStringList &skipped)
+{
+    return u"version %1, build %2: "_qs.arg(catalogVersion).arg(minimumLauncherBuild) + games.join(u", "_qs)
+        + (skipped.isEmpty() ? QString() : u"; skipped: "_qs + skipped.join(u", "_qs));
+}
+
 QList<CatalogCase> catalogCases()
 {
-    const QString malformedId = QStringLiteral("missing or malformed id");
-    const QString badVersion = QStringLiteral("missing or malformed minSystemVersion");
-    const QString badDigest = QStringLiteral("iconSHA256 is not 64 lowercase hex characters");
-    const QString noFlag = QStringLiteral("missing released flag");
-    const Json one = Json::array({validEntry("alpha")});
-    QList<CatalogCase> cases;
+    const QString badId = u"missing or malformed id"_qs;
+    const QString badDigest = u"iconSHA256 is not 64 lowercase hex characters"_qs;
+    const QString badVersion = u"missing or malformed minSystemVersion"_qs;
+    const QString noFlag = u"missing released flag"_qs;
+    const auto offOrigin = [](const char *key) { return QString::fromLatin1(key) + u" missing, malformed, or off-origin"_qs; };
+    const Json alpha = validEntry("alpha");
+    // The document as a whole: the first check that fails names the error.
+    QList<CatalogCase> cases{
+        outcome(u"not JSON"_qs, R"({"schemaVersion": 1,)", u"invalidJSON"_qs),
+        outcome(u"a bare number"_qs, "7", u"invalidJSON"_qs),
+        outcome(u"a top-level array"_qs, R"([{"schemaVersion": 1}])", u"notJSONObject"_qs),
+        outcome(u"schemaVersion 1.0"_qs, R"({"schemaVersion": 1.0, "catalogVersion": 3, "games": []})", u"missingField schemaVersion"_qs),
+        outcome(u"schemaVersion 0"_qs, R"({"schemaVersion": 0, "catalogVersion": 3, "games": []})", u"unsupportedSchemaVersion 0"_qs),
+        outcome(u"schemaVersion 2 before a bad catalogVersion"_qs, R"({"schemaVersion": 2, "catalogVersion": 0})",
+                u"unsupportedSchemaVersion 2"_qs),
+        outcome(u"catalogVersion 0"_qs, R"({"schemaVersion": 1, "catalogVersion": 0, "games": []})", u"missingField catalogVersion"_qs),
+        outcome(u"catalogVersion 5.0"_qs, R"({"schemaVersion": 1, "catalogVersion": 5.0, "games": []})", u"missingField catalogVersion"_qs),
+        outcome(u"catalogVersion beyond 64 bits"_qs, R"({"schemaVersion": 1, "catalogVersion": 18446744073709551615, "games": []})",
+                u"missingField catalogVersion"_qs),
+        outcome(u"catalogVersion below the mark, before missing games"_qs, R"({"schemaVersion": 1, "catalogVersion": 41})",
+                u"replay 41 below 42"_qs, 42),
+        outcome(u"catalogVersion equal to the mark"_qs, document(Json::array({alpha}), 42), u"version 42, build 1: alpha"_qs, 42),
+        outcome(u"catalogVersion beyond a double's precision"_qs, R"({"schemaVersion": 1, "catalogVersion": 9007199254740993, "games": []})",
+                u"version 9007199254740993, build 1: "_qs),
+        outcome(u"games as an object"_qs, R"({"schemaVersion": 1, "catalogVersion": 3, "games": {}})", u"missingField games"_qs),
+        outcome(u"no games"_qs, R"({"schemaVersion": 1, "catalogVersion": 3})", u"missingField games"_qs),
+    };
+    // minimumLauncherBuild: any 64-bit integer as it stands, anything else the default.
+    for (const auto &[text, build] : {std::pair{"7.5", "1"}, std::pair{"-4", "-4"}, std::pair{"9223372036854775807", "9223372036854775807"}})
+        cases << outcome(u"minimumLauncherBuild "_qs + QString::fromLatin1(text),
+                         R"({"schemaVersion": 1, "catalogVersion": 3, "games": [], "minimumLauncherBuild": )" + QByteArray(text) + "}",
+                         u"version 3, build %1: "_qs.arg(QString::fromLatin1(build)));
 
-    // The document as a whole.
-    cases << refused(QStringLiteral("not JSON"), "{\"schemaVersion\": 1,", QStringLiteral("invalidJSON"));
-    cases << refused(QStringLiteral("bare number"), "7", QStringLiteral("invalidJSON"));
-    cases << refused(QStringLiteral("invalid UTF-8"), "{\"schemaVersion\": 1, \"x\": \"\xff\"}", QStringLiteral("invalidJSON"));
-    cases << refused(QStringLiteral("top-level array"), "[{\"schemaVersion\": 1}]", QStringLiteral("notJSONObject"));
-    cases << missing(QStringLiteral("no schemaVersion"), "{\"catalogVersion\": 3, \"games\": []}", QStringLiteral("schemaVersion"));
-    cases << missing(QStringLiteral("schemaVersion as text"), "{\"schemaVersion\": \"1\", \"catalogVersion\": 3, \"games\": []}", QStringLiteral("schemaVersion"));
-    cases << missing(QStringLiteral("schemaVersion 1.0"), "{\"schemaVersion\": 1.0, \"catalogVersion\": 3, \"games\": []}", QStringLiteral("schemaVersion"));
-    cases << missing(QStringLiteral("schemaVersion true"), "{\"schemaVersion\": true, \"catalogVersion\": 3, \"games\": []}", QStringLiteral("schemaVersion"));
-    {
-        CatalogCase c = refused(QStringLiteral("schemaVersion 2 before a bad catalogVersion"),
-                                "{\"schemaVersion\": 2, \"catalogVersion\": 0}", QStringLiteral("unsupportedSchemaVersion"));
-        c.version = 2;
-        cases << c;
-    }
-    for (const std::int64_t version : {0, -1}) {
-        CatalogCase c = refused(QStringLiteral("schemaVersion %1").arg(version),
-                                QByteArray::fromStdString("{\"schemaVersion\": " + std::to_string(version)
-                                                          + ", \"catalogVersion\": 3, \"games\": []}"),
-                                QStringLiteral("unsupportedSchemaVersion"));
-        c.version = version;
-        cases << c;
-    }
-    cases << missing(QStringLiteral("catalogVersion 0"), "{\"schemaVersion\": 1, \"catalogVersion\": 0, \"games\": []}", QStringLiteral("catalogVersion"));
-    cases << missing(QStringLiteral("catalogVersion -3"), "{\"schemaVersion\": 1, \"catalogVersion\": -3, \"games\": []}", QStringLiteral("catalogVersion"));
-    cases << missing(QStringLiteral("catalogVersion 5.0"), "{\"schemaVersion\": 1, \"catalogVersion\": 5.0, \"games\": []}", QStringLiteral("catalogVersion"));
-    cases << missing(QStringLiteral("catalogVersion beyond 64 bits"), "{\"schemaVersion\": 1, \"catalogVersion\": 18446744073709551615, \"games\": []}", QStringLiteral("catalogVersion"));
-    {
-        CatalogCase c = refused(QStringLiteral("catalogVersion below the mark, before missing games"),
-                                "{\"schemaVersion\": 1, \"catalogVersion\": 41}", QStringLiteral("replay"), 42);
-        c.found = 41;
-        c.mark = 42;
-        cases << c;
-    }
-    {
-        CatalogCase c = accepted(QStringLiteral("catalogVersion equal to the mark"), document(one, 42), {QStringLiteral("alpha")}, {}, 42);
-        c.highWaterMark = 42;
-        cases << c;
-    }
-    cases << accepted(QStringLiteral("catalogVersion beyond a double's precision"),
-                      "{\"schemaVersion\": 1, \"catalogVersion\": 9007199254740993, \"games\": []}", {}, {}, 9007199254740993);
-    cases << missing(QStringLiteral("games as an object"), "{\"schemaVersion\": 1, \"catalogVersion\": 3, \"games\": {}}", QStringLiteral("games"));
-    cases << missing(QStringLiteral("no games"), "{\"schemaVersion\": 1, \"catalogVersion\": 3}", QStringLiteral("games"));
-    cases << accepted(QStringLiteral("empty games"), document(Json::array()), {});
-
-    // minimumLauncherBuild: any integer as it stands, anything else the default.
-    for (const auto &[label, value, expected] : {std::tuple{"absent", std::string(), std::int64_t(1)},
-                                                 std::tuple{"as text", std::string("\"7\""), std::int64_t(1)},
-                                                 std::tuple{"as 7.5", std::string("7.5"), std::int64_t(1)},
-                                                 std::tuple{"negative", std::string("-4"), std::int64_t(-4)},
-                                                 std::tuple{"beyond 64 bits", std::string("18446744073709551615"), std::int64_t(1)},
-                                                 std::tuple{"largest", std::string("9223372036854775807"),
-                                                            std::int64_t(9223372036854775807)}}) {
-        const std::string field = value.empty() ? std::string() : ", \"minimumLauncherBuild\": " + value;
-        CatalogCase c = accepted(QStringLiteral("minimumLauncherBuild %1").arg(QString::fromLatin1(label)),
-                                 QByteArray::fromStdString("{\"schemaVersion\": 1, \"catalogVersion\": 3" + field + ", \"games\": []}"), {});
-        c.minimumLauncherBuild = expected;
-        cases << c;
-    }
-
-    // Elements that are not objects, and duplicates.
-    cases << accepted(QStringLiteral("elements that are not objects"),
-                      document(Json::array({7, "alpha", nullptr, Json::array(), validEntry("alpha")})), {QStringLiteral("alpha")},
-                      {{std::nullopt, QStringLiteral("entry is not a JSON object")},
-                       {std::nullopt, QStringLiteral("entry is not a JSON object")},
-                       {std::nullopt, QStringLiteral("entry is not a JSON object")},
-                       {std::nullopt, QStringLiteral("entry is not a JSON object")}});
-    {
-        Json capital = validEntry("swirlo");
-        capital["id"] = "Swirlo";
-        cases << accepted(QStringLiteral("duplicate ids"),
-                          document(Json::array({validEntry("swirlo"), validEntry("swirlo"), capital})), {QStringLiteral("swirlo")},
-                          {{QStringLiteral("swirlo"), QStringLiteral("duplicate id")}, {QStringLiteral("Swirlo"), malformedId}});
-        Json unnamed = validEntry("swirlo");
-        unnamed["name"] = "";
-        cases << accepted(QStringLiteral("a skipped entry does not claim its id"),
-                          document(Json::array({unnamed, validEntry("swirlo")})), {QStringLiteral("swirlo")},
-                          {{QStringLiteral("swirlo"), QStringLiteral("missing name")}});
-        Json announced = validEntry("beta");
-        announced["released"] = false;
-        CatalogCase both = accepted(QStringLiteral("announced and released"), document(Json::array({validEntry("alpha"), announced})),
-                                    {QStringLiteral("alpha"), QStringLiteral("beta")});
-        both.announcedIds = {QStringLiteral("beta")};
-        cases << both;
-    }
-
-    // The id rule.
-    cases << skippedEntry(QStringLiteral("no id"), [](Json &e) { e.erase("id"); }, std::nullopt, malformedId);
-    cases << skippedEntry(QStringLiteral("id as a number"), [](Json &e) { e["id"] = 7; }, std::nullopt, malformedId);
-    for (const char *id : {"", "Swirlo", "swir_lo", "swir.lo", "swir lo", "swirl\xc3\xb6", "beta\n"})
-        cases << skippedEntry(QStringLiteral("id '%1'").arg(QString::fromUtf8(id)), [&](Json &e) { e["id"] = id; },
-                              QString::fromUtf8(id), malformedId);
-    cases << accepted(QStringLiteral("id of digits and dashes"), document(Json::array({validEntry("9-lives-")})), {QStringLiteral("9-lives-")});
-
-    // Required texts.
-    for (const char *key : {"name", "tagline", "description", "bundleId"}) {
-        const QString reason = QStringLiteral("missing ") + QString::fromLatin1(key);
-        cases << skippedFor(QStringLiteral("empty %1").arg(QString::fromLatin1(key)), key, "", reason);
-        cases << skippedFor(QStringLiteral("%1 as a number").arg(QString::fromLatin1(key)), key, 5, reason);
-        cases << skippedEntry(QStringLiteral("no %1").arg(QString::fromLatin1(key)), [&](Json &e) { e.erase(key); },
-                              QStringLiteral("beta"), reason);
-    }
-    cases << accepted(QStringLiteral("texts are taken as they stand"),
-                      document(Json::array({[] { Json e = validEntry("alpha"); e["name"] = "  "; return e; }()})),
-                      {QStringLiteral("alpha")});
-
-    // The origin rule on both URLs.
-    const std::string h = host();
-    for (const char *key : {"appcastURL", "iconURL"}) {
-        const QString k = QString::fromLatin1(key);
-        cases << badURL(k + QStringLiteral(" over http"), key, "http://" + h + "/x");
-        cases << badURL(k + QStringLiteral(" with an upper-case scheme"), key, "HTTPS://" + h + "/x");
-        cases << badURL(k + QStringLiteral(" on another host"), key, "https://example.com/x");
-        cases << badURL(k + QStringLiteral(" on a sub-domain"), key, "https://cdn." + h + "/x");
-        cases << badURL(k + QStringLiteral(" with a trailing dot"), key, "https://" + h + "./x");
-        cases << badURL(k + QStringLiteral(" with port 443"), key, "https://" + h + ":443/x");
-        cases << badURL(k + QStringLiteral(" with a user"), key, "https://maker@" + h + "/x");
-        cases << badURL(k + QStringLiteral(" with a password"), key, "https://maker:secret@" + h + "/x");
-        cases << badURL(k + QStringLiteral(" that is no URL"), key, "not a url");
-        cases << badURL(k + QStringLiteral(" with a space"), key, "https://" + h + "/a b");
-        cases << skippedFor(k + QStringLiteral(" as a number"), key, 7, k + QStringLiteral(" missing, malformed, or off-origin"));
-    }
-    {
-        Json upperHost = validEntry("alpha");
-        std::string loud = h;
-        for (auto &c : loud)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        upperHost["appcastURL"] = "https://" + loud + "/feeds/alpha.xml?x=1#top";
-        cases << accepted(QStringLiteral("host letters in any case, any path"), document(Json::array({upperHost})),
-                          {QStringLiteral("alpha")});
-    }
-
-    // The digest.
-    cases << skippedFor(QStringLiteral("digest of 63"), "iconSHA256", std::string(63, 'a'), badDigest);
-    cases << skippedFor(QStringLiteral("digest of 65"), "iconSHA256", std::string(65, 'a'), badDigest);
-    cases << skippedFor(QStringLiteral("digest with an upper-case A"), "iconSHA256", std::string(63, 'b') + "A", badDigest);
-    cases << skippedFor(QStringLiteral("digest with a g"), "iconSHA256", std::string(63, 'b') + "g", badDigest);
-
-    // The system version.
-    for (const char *version : {"14.02", "14.", "", "+14", "14.2.1.0", " 14"})
-        cases << skippedFor(QStringLiteral("minSystemVersion '%1'").arg(QString::fromLatin1(version)), "minSystemVersion",
-                            version, badVersion);
-    cases << skippedFor(QStringLiteral("minSystemVersion as a number"), "minSystemVersion", 14, badVersion);
-
-    // The released flag.
-    cases << skippedFor(QStringLiteral("released as text"), "released", "true", noFlag);
-    cases << skippedFor(QStringLiteral("released as 1"), "released", 1, noFlag);
-    cases << skippedEntry(QStringLiteral("no released flag"), [](Json &e) { e.erase("released"); }, QStringLiteral("beta"), noFlag);
-
-    // The first failing check names the reason.
-    cases << skippedEntry(QStringLiteral("empty name before a bad iconURL"), [](Json &e) {
-        e["name"] = "";
-        e["iconURL"] = "http://example.com/x";
-    }, QStringLiteral("beta"), QStringLiteral("missing name"));
-    cases << skippedEntry(QStringLiteral("bad appcastURL before a bad digest"), [](Json &e) {
-        e["appcastURL"] = "ftp://example.com/x";
-        e["iconSHA256"] = "x";
-        e["released"] = "no";
-    }, QStringLiteral("beta"), QStringLiteral("appcastURL missing, malformed, or off-origin"));
-    cases << skippedEntry(QStringLiteral("bad iconURL before a bad digest"), [](Json &e) {
-        e["iconURL"] = "http://example.com/x";
-        e["iconSHA256"] = "x";
-    }, QStringLiteral("beta"), QStringLiteral("iconURL missing, malformed, or off-origin"));
-    cases << skippedEntry(QStringLiteral("bad id before everything"), [](Json &e) {
-        e["id"] = "Beta";
-        e["name"] = "";
-    }, QStringLiteral("Beta"), malformedId);
-
+    // Entries: a bad one is skipped with the reason of its first failing check, the others stay.
+    cases << outcome(u"announced and released"_qs, document(Json::array({alpha, edited("beta", {{"released", false}})})),
+                     u"version 3, build 1: alpha, beta (announced)"_qs)
+          << outcome(u"an element that is not an object"_qs, document(Json::array({"alpha", alpha})),
+                     u"version 3, build 1: alpha; skipped: - (entry is not a JSON object)"_qs)
+          << outcome(u"duplicate ids"_qs, document(Json::array({validEntry("swirlo"), validEntry("swirlo"), edited("swirlo", {{"id", "Swirlo"}})})),
+                     u"version 3, build 1: swirlo; skipped: swirlo (duplicate id), Swirlo (missing or malformed id)"_qs)
+          << outcome(u"a skipped entry does not claim its id"_qs,
+                     document(Json::array({edited("swirlo", {{"name", ""}}), validEntry("swirlo")})),
+                     u"version 3, build 1: swirlo; skipped: swirlo (missing name)"_qs)
+          << outcome(u"id of digits and dashes, texts as they stand"_qs, document(Json::array({edited("9-lives-", {{"name", "  "}})})),
+                     u"version 3, build 1: 9-lives-"_qs)
+          << skipped(u"id as a number"_qs, {{"id", 7}}, badId);
+    for (const char *id : {"", "Swirlo", "swir.lo", "swirl\xc3\xb6", "beta\n"})
+        cases << skipped(u"id '%1'"_qs.arg(QString::fromUtf8(id)), {{"id", id}}, badId);
+    cases << skipped(u"empty name"_qs, {{"name", ""}}, u"missing name"_qs)
+          << skipped(u"tagline as a number"_qs, {{"tagline", 5}}, u"missing tagline"_qs)
+          << skipped(u"no description"_qs, {{"description", absent}}, u"missing description"_qs)
+          << skipped(u"empty bundleId"_qs, {{"bundleId", ""}}, u"missing bundleId"_qs)
+          // URLs are judged as written: a parser would fold the scheme to lower case.
+          << skipped(u"appcastURL with an upper-case scheme"_qs, {{"appcastURL", "HTTPS://" + host + "/x"}}, offOrigin("appcastURL"))
+          << skipped(u"iconURL with an upper-case scheme"_qs, {{"iconURL", "HTTPS://" + host + "/x"}}, offOrigin("iconURL"))
+          << skipped(u"iconURL as a number"_qs, {{"iconURL", 7}}, offOrigin("iconURL"))
+          << skipped(u"digest of 63"_qs, {{"iconSHA256", std::string(63, 'a')}}, badDigest)
+          << skipped(u"digest of 65"_qs, {{"iconSHA256", std::string(65, 'a')}}, badDigest)
+          << skipped(u"digest with an upper-case A"_qs, {{"iconSHA256", std::string(63, 'b') + "A"}}, badDigest)
+          << skipped(u"digest with a g"_qs, {{"iconSHA256", std::string(63, 'b') + "g"}}, badDigest)
+          << skipped(u"minSystemVersion 14.02"_qs, {{"minSystemVersion", "14.02"}}, badVersion)
+          << skipped(u"minSystemVersion as a number"_qs, {{"minSystemVersion", 14}}, badVersion)
+          << skipped(u"released as 1"_qs, {{"released", 1}}, noFlag)
+          << skipped(u"no released flag"_qs, {{"released", absent}}, noFlag)
+          << skipped(u"bad id before an empty name"_qs, {{"id", "Beta"}, {"name", ""}}, badId)
+          << skipped(u"empty name before a bad iconURL"_qs, {{"name", ""}, {"iconURL", "http://example.com/x"}}, u"missing name"_qs)
+          << skipped(u"bad appcastURL before a bad digest"_qs,
+                     {{"appcastURL", "ftp://example.com/x"}, {"iconSHA256", "x"}, {"released", "no"}}, offOrigin("appcastURL"))
+          << skipped(u"bad iconURL before a bad digest"_qs, {{"iconURL", "http://example.com/x"}, {"iconSHA256", "x"}}, offOrigin("iconURL"));
     return cases;
 }
 

@@ -6,35 +6,21 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <optional>
 
 namespace vantry::test {
 
-/// What a catalog document must decode to. Shared by the launcher's decoding tests and the
-/// maker's tool tests, so both are held to the same outcomes.
+/// A catalog document and what it must decode to against a high-water mark. Shared by the
+/// launcher's decoding tests and the maker's tool tests, so both are held to the same outcomes.
+///
+/// The outcome is written as text. A refusal: "invalidJSON", "notJSONObject", "missingField
+/// <field>", "unsupportedSchemaVersion <version>" or "replay <found> below <mark>". A catalog:
+/// "version <catalogVersion>, build <minimumLauncherBuild>: <id>, <id> (announced)", followed
+/// by "; skipped: <id or -> (<reason>), ..." when entries were skipped.
 struct CatalogCase {
-    struct Skip {
-        std::optional<QString> id;
-        QString reason;
-    };
-
     QString name;
     QByteArray document;
     std::int64_t highWaterMark = 0;
-
-    // Refused: the error's name and its payload.
-    std::optional<QString> error;
-    QString field;
-    std::int64_t version = 0;
-    std::int64_t found = 0;
-    std::int64_t mark = 0;
-
-    // Accepted.
-    std::int64_t catalogVersion = 0;
-    std::int64_t minimumLauncherBuild = 1;
-    QStringList gameIds;
-    QStringList announcedIds; // accepted games whose released flag is false
-    QList<Skip> skipped;
+    QString expected;
 };
 
 /// https://<catalog host><path>
@@ -44,5 +30,13 @@ QString onOrigin(const QString &path);
 QByteArray validEntryJson(const QString &id);
 
 QList<CatalogCase> catalogCases();
+
+/// The outcome text of a refusal, from the error's name and its payload.
+QString refusal(const QString &error, const QString &field, std::int64_t version, std::int64_t found, std::int64_t mark);
+
+/// The outcome text of a catalog: `games` as "<id>" or "<id> (announced)", `skipped` as
+/// "<id or -> (<reason>)".
+QString acceptance(std::int64_t catalogVersion, std::int64_t minimumLauncherBuild, const QStringList &games,
+                   const QStringList &skipped);
 
 } // namespace vantry::test

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -37,21 +38,26 @@ QString TestHome::home() const { return m_root.filePath(QStringLiteral("home"));
 
 QString TestHome::scratch(const QString &name) const { return m_root.filePath(name); }
 
+bool put(const QString &path, QByteArrayView bytes, mode_t mode)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes.data(), bytes.size()) == bytes.size() &&
+           ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
 bool plantHostileInfoPlists(const QString &folder)
 {
     const auto plist = [&](const char *bundle) {
-        const QString contents = folder + u'/' + QLatin1String(bundle) + QStringLiteral("/Contents");
-        return QDir().mkpath(contents) ? QFile::encodeName(contents + QStringLiteral("/Info.plist")) : QByteArray();
+        const QString contents = folder + u'/' + QLatin1String(bundle) + u"/Contents"_qs;
+        return QDir().mkpath(contents) ? QFile::encodeName(contents + u"/Info.plist"_qs) : QByteArray();
     };
-    const QByteArray fifo = plist("Fifo.app");
-    const QByteArray zero = plist("Zero.app");
-    QFile huge(QFile::decodeName(plist("Huge.app")));
     // A readable list up front, so only the size can make it unreadable.
     const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
                             "<string>com.example.huge</string></dict></plist>";
-    return !fifo.isEmpty() && ::mkfifo(fifo.constData(), 0644) == 0 && !zero.isEmpty()
-        && ::symlink("/dev/zero", zero.constData()) == 0 && huge.open(QIODevice::WriteOnly)
-        && huge.write(head + QByteArray(1024 * 1024, ' ')) > 0;
+    return ::mkfifo(plist("Fifo.app").constData(), 0644) == 0 &&
+           ::symlink("/dev/zero", plist("Zero.app").constData()) == 0 &&
+           put(QFile::decodeName(plist("Huge.app")), head + QByteArray(1024 * 1024, ' '));
 }
 
 } // namespace vantry::test

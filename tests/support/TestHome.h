@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <optional>
+#include <sys/types.h>
 #include <utility>
 
 namespace vantry::test {
@@ -29,6 +31,9 @@ private:
     QTemporaryDir m_root;
     QList<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
 };
+
+/// Writes `bytes` to `path` with `mode`, replacing a file there and making missing folders.
+[[nodiscard]] bool put(const QString &path, QByteArrayView bytes, mode_t mode = 0644);
 
 /// Bundles in `folder` whose Info.plist no reader may trust: a FIFO (Fifo.app), a link to
 /// /dev/zero (Zero.app) and a property list of more than 1 MiB (Huge.app). False when they could
