@@ -22,7 +22,7 @@ std::function<void(const QString &)> beforeNestedCheck;
 
 // The signature folder, open, with its names.
 struct SignatureFolder {
-    Descriptor folder;
+    UniqueFd folder;
     std::vector<QByteArray> names;
 
     [[nodiscard]] bool has(const char *name) const
@@ -41,10 +41,10 @@ struct SignedManifest {
 // descriptor, never reopened by a path whose folders could be swapped for links meanwhile.
 struct NestedFolders {
     NestedBundles bundles;
-    std::vector<Descriptor> folders;
+    std::vector<UniqueFd> folders;
 };
 
-Expected<Sealed, SignatureFailure> checkOpened(const Descriptor &root, const Layout &layout,
+Expected<Sealed, SignatureFailure> checkOpened(const UniqueFd &root, const Layout &layout,
                                                const std::optional<QString> &requiredTeam,
                                                QByteArrayView anchorKey, int depth);
 
@@ -52,7 +52,7 @@ Expected<Sealed, SignatureFailure> checkOpened(const Descriptor &root, const Lay
 // perhaps a ticket.
 Expected<SignatureFolder, SignatureFailure> openSignatureFolder(int root, const Layout &layout)
 {
-    Descriptor folder = openFolderInside(root, layout.signatureFolder);
+    UniqueFd folder = openFolderInside(root, layout.signatureFolder);
     if (!folder.isValid()) {
         if (errno == ENOENT)
             return unexpected(refuse(Refusal::notSigned));
@@ -146,7 +146,7 @@ Expected<bool, SignatureFailure> sameAsEntry(const Manifest::Entry &entry, int f
         const size_t before = nested.bundles.paths.size();
         nested.bundles.note(name, path);
         if (same && nested.bundles.paths.size() > before) {
-            Descriptor opened = openFolderAt(folder, name.constData());
+            UniqueFd opened = openFolderAt(folder, name.constData());
             struct stat now {
             };
             if (!opened.isValid() && errno != ELOOP && errno != ENOTDIR)
@@ -249,7 +249,7 @@ std::optional<SignatureFailure> checkNestedCode(const NestedFolders &nested, con
     return std::nullopt;
 }
 
-Expected<Sealed, SignatureFailure> checkOpened(const Descriptor &root, const Layout &layout,
+Expected<Sealed, SignatureFailure> checkOpened(const UniqueFd &root, const Layout &layout,
                                                const std::optional<QString> &requiredTeam,
                                                QByteArrayView anchorKey, int depth)
 {
@@ -288,7 +288,7 @@ Expected<Sealed, SignatureFailure> check(const QByteArray &nativeRoot,
                                          const std::optional<QString> &requiredTeam,
                                          QByteArrayView anchorKey)
 {
-    const Descriptor root = openRoot(nativeRoot);
+    const UniqueFd root = openRoot(nativeRoot);
     if (!root.isValid())
         return unexpected(refuse(Refusal::notABundle));
     return checkOpened(root, layoutOf(nativeRoot), requiredTeam, anchorKey, 0);

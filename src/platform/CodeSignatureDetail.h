@@ -4,6 +4,7 @@
 // formats, a bundle's layout, and the walk over its tree through descriptors. Not an interface for
 // anything else: only CodeSignature*.cpp and the signing library include it.
 
+#include <core/UniqueFd.h>
 #include <platform/CodeSignature.h>
 
 #include <QByteArray>
@@ -13,7 +14,6 @@
 #include <functional>
 #include <optional>
 #include <sys/stat.h>
-#include <utility>
 #include <vector>
 
 namespace vantry::CodeSignature::detail {
@@ -52,26 +52,6 @@ inline constexpr int maximumLinkHops = 40; // as the kernel's own limit
 // ---------------------------------------------------------------------------------------------
 // The file system, reached through descriptors only so that no link is ever followed
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor &operator=(Descriptor &&other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    ~Descriptor();
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool isValid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 struct Layout {
     QByteArray signatureFolder; // relative to the bundle
     QByteArray infoPlist;
@@ -82,10 +62,10 @@ struct Layout {
 [[nodiscard]] QByteArray nativeBundlePath(const QString &path);
 [[nodiscard]] Layout layoutOf(const QByteArray &nativeRoot);
 
-[[nodiscard]] Descriptor openRoot(const QByteArray &nativeRoot);
-[[nodiscard]] Descriptor openFolderAt(int at, const char *name);
+[[nodiscard]] UniqueFd openRoot(const QByteArray &nativeRoot);
+[[nodiscard]] UniqueFd openFolderAt(int at, const char *name);
 /// Opens the folder at relative `path` below `root`, one component at a time; errno tells why not.
-[[nodiscard]] Descriptor openFolderInside(int root, QByteArrayView path);
+[[nodiscard]] UniqueFd openFolderInside(int root, QByteArrayView path);
 /// Reads a whole regular file opened at `at`, refusing more than `limit` bytes.
 [[nodiscard]] std::optional<QByteArray> readSmallFileAt(int at, const char *name, qsizetype limit);
 /// Info.plist's CFBundleIdentifier, when it is a valid bundle identifier.

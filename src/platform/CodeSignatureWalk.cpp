@@ -44,7 +44,7 @@ std::optional<WalkProblem> walkFolder(int folder, const QByteArray &prefix,
         if (!visit(folder, name, path, info))
             return WalkProblem {WalkProblem::Kind::stopped, path};
         if (S_ISDIR(info.st_mode)) {
-            const Descriptor child = openFolderAt(folder, name.constData());
+            const UniqueFd child = openFolderAt(folder, name.constData());
             if (!child.isValid())
                 return WalkProblem {WalkProblem::Kind::unreadable, path};
             if (auto problem = walkFolder(child.get(), path, excluded, depth + 1, visit))
@@ -82,12 +82,6 @@ bool isBundleName(QByteArrayView name)
     return name.endsWith(".app") || name.endsWith(".framework");
 }
 
-Descriptor::~Descriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 QByteArray nativeBundlePath(const QString &path)
 {
     QByteArray native = QFile::encodeName(path);
@@ -103,27 +97,27 @@ Layout layoutOf(const QByteArray &nativeRoot)
     return {"Contents/_CodeSignature", "Contents/Info.plist"};
 }
 
-Descriptor openFolderAt(int at, const char *name)
+UniqueFd openFolderAt(int at, const char *name)
 {
-    return Descriptor(::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return UniqueFd(::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-Descriptor openRoot(const QByteArray &nativeRoot)
+UniqueFd openRoot(const QByteArray &nativeRoot)
 {
-    return Descriptor(
+    return UniqueFd(
         ::open(nativeRoot.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-Descriptor openFolderInside(int root, QByteArrayView path)
+UniqueFd openFolderInside(int root, QByteArrayView path)
 {
-    Descriptor current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    UniqueFd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (path.isEmpty() || !current.isValid())
         return current;
     for (const QByteArray &component : path.toByteArray().split('/')) {
         const int next = ::openat(current.get(), component.constData(),
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int saved = errno;
-        current = Descriptor(next);
+        current = UniqueFd(next);
         if (!current.isValid()) {
             errno = saved; // closing the folder above must not hide why
             break;
@@ -134,7 +128,7 @@ Descriptor openFolderInside(int root, QByteArrayView path)
 
 std::optional<QByteArray> readSmallFileAt(int at, const char *name, qsizetype limit)
 {
-    const Descriptor fd(
+    const UniqueFd fd(
         ::openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info {
     };
@@ -157,7 +151,7 @@ std::optional<QByteArray> readSmallFileAt(int at, const char *name, qsizetype li
 
 std::optional<QString> bundleIdentifierAt(int root, const Layout &layout)
 {
-    const Descriptor folder = openFolderInside(root, parentOf(layout.infoPlist));
+    const UniqueFd folder = openFolderInside(root, parentOf(layout.infoPlist));
     if (!folder.isValid())
         return std::nullopt;
     const auto bytes =
@@ -223,7 +217,7 @@ std::optional<QByteArray> readLinkAt(int at, const char *name, const struct stat
 Expected<FileFacts, ReadProblem> hashFileAt(int at, const char *name, const struct stat &seen,
                                             std::vector<char> &buffer)
 {
-    const Descriptor fd(
+    const UniqueFd fd(
         ::openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.isValid())
         return unexpected(errno == ELOOP || errno == ENOENT ? ReadProblem::changed

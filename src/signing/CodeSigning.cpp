@@ -27,14 +27,14 @@ SigningFailure signingFailure(SigningError error, QByteArrayView item = {}, int 
 // A bundle opened for signing: its path as bytes, its folder and where its signature lives.
 struct OpenedBundle {
     QByteArray nativeRoot;
-    Descriptor root;
+    UniqueFd root;
     Layout layout;
 };
 
 Expected<OpenedBundle, SigningFailure> openBundle(const QString &bundlePath)
 {
     QByteArray nativeRoot = nativeBundlePath(bundlePath);
-    Descriptor root = openRoot(nativeRoot);
+    UniqueFd root = openRoot(nativeRoot);
     if (!root.isValid())
         return unexpected(signingFailure(SigningError::notABundle, nativeRoot, errno));
     Layout layout = layoutOf(nativeRoot);
@@ -44,7 +44,7 @@ Expected<OpenedBundle, SigningFailure> openBundle(const QString &bundlePath)
 Expected<void, SigningFailure> writeNewFileAt(int folder, const char *name, QByteArrayView bytes,
                                               const QByteArray &path)
 {
-    const Descriptor fd(
+    const UniqueFd fd(
         ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.isValid())
         return unexpected(signingFailure(SigningError::writeFailed, path, errno));
@@ -89,7 +89,7 @@ Expected<void, SigningFailure> signTree(const QByteArray &nativeRoot, QByteArray
                                         int depth)
 {
     if (nested == NestedCode::sign) {
-        const Descriptor root = openRoot(nativeRoot);
+        const UniqueFd root = openRoot(nativeRoot);
         if (!root.isValid())
             return unexpected(signingFailure(SigningError::notABundle, nativeRoot, errno));
         const auto paths = nestedBundlesOf(root.get(), layoutOf(nativeRoot));
@@ -219,13 +219,13 @@ Expected<void, SigningFailure> writeSignature(const QString &bundlePath, const M
         return unexpected(opened.error());
     const auto &[nativeRoot, root, layout] = *opened;
     const QByteArray folderPath = nativeRoot + '/' + layout.signatureFolder;
-    const Descriptor parent = openFolderInside(root.get(), parentOf(layout.signatureFolder));
+    const UniqueFd parent = openFolderInside(root.get(), parentOf(layout.signatureFolder));
     if (!parent.isValid())
         return unexpected(signingFailure(SigningError::notABundle, parentOf(folderPath), errno));
     const QByteArray folderName = lastComponent(layout.signatureFolder);
     if (::mkdirat(parent.get(), folderName.constData(), 0755) != 0 && errno != EEXIST)
         return unexpected(signingFailure(SigningError::writeFailed, folderPath, errno));
-    const Descriptor folder = openFolderAt(parent.get(), folderName.constData());
+    const UniqueFd folder = openFolderAt(parent.get(), folderName.constData());
     if (!folder.isValid())
         return unexpected(signingFailure(SigningError::unsupportedItem, folderPath, errno));
 
@@ -276,7 +276,7 @@ Expected<NotarizationTicket, SigningFailure> makeTicket(const QString &bundlePat
     if (!opened)
         return unexpected(opened.error());
     const auto &[nativeRoot, root, layout] = *opened;
-    const Descriptor folder = openFolderInside(root.get(), layout.signatureFolder);
+    const UniqueFd folder = openFolderInside(root.get(), layout.signatureFolder);
     const auto bytes = folder.isValid() ? readSmallFileAt(folder.get(), manifestName, manifestLimit)
                                         : std::nullopt;
     const auto manifest = bytes ? Manifest::parse(*bytes) : std::nullopt;
@@ -298,7 +298,7 @@ Expected<void, SigningFailure> stapleTicket(const QString &bundlePath,
         return unexpected(opened.error());
     const auto &[nativeRoot, root, layout] = *opened;
     const QByteArray folderPath = nativeRoot + '/' + layout.signatureFolder;
-    const Descriptor folder = openFolderInside(root.get(), layout.signatureFolder);
+    const UniqueFd folder = openFolderInside(root.get(), layout.signatureFolder);
     if (!folder.isValid())
         return unexpected(signingFailure(SigningError::writeFailed, folderPath, errno));
     return replaceFileAt(folder.get(), ticketName, ticket.bytes(), folderPath + '/' + ticketName);
