@@ -2,6 +2,8 @@
 // process) with DownloadService, and the same files with curl, once to /dev/null and once into
 // the same folder, and prints throughput and this process's anonymous memory. The second curl
 // figure pays for the disk as the launcher does.
+#include "ProcessMemory.h"
+
 #include <catalog/DownloadService.h>
 #include <vantry/BuildConfig.h>
 
@@ -17,23 +19,11 @@
 #include <unistd.h>
 
 using namespace vantry;
+using bench::anonymousKiB;
 
 constexpr int rounds = 5;
 
 namespace {
-
-// RssAnon of /proc/self/status, in KiB.
-qint64 anonymousKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("RssAnon:"))
-            return line.mid(8).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 double mibPerSecond(qint64 bytes, qint64 nanoseconds) { return double(bytes) / 1048576.0 / (double(nanoseconds) / 1e9); }
 

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <core/Expected.h>
+#include <platform/SystemError.h>
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+
+#include <variant>
 
 namespace vantry {
 
@@ -25,6 +28,12 @@ enum class VerificationError {
 /// allowed only around it. The only way to make VerifiedCatalogData.
 [[nodiscard]] Expected<VerifiedCatalogData, VerificationError>
 verify(QByteArray bytes, QStringView signatureBase64, QStringView publicKeyBase64);
+
+/// The same check over every byte of the file at `path` (a regular file, never a link), read
+/// through a read-only mapping rather than into the heap, so that a release image of several
+/// gigabytes costs no memory of its own. A file that cannot be read is a SystemError. Blocks.
+[[nodiscard]] Expected<void, std::variant<VerificationError, SystemError>>
+verifyFile(const QString &path, QStringView signatureBase64, QStringView publicKeyBase64);
 
 } // namespace Ed25519Verifier
 

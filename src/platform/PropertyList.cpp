@@ -105,6 +105,63 @@ std::optional<PlistValue> fromNode(plist_t node, int depth)
     }
 }
 
+// Reads a big-endian unsigned number of `size` bytes at `at`; nothing past the end.
+std::optional<std::uint64_t> bigEndian(QByteArrayView bytes, std::uint64_t at, std::uint64_t size)
+{
+    if (size == 0 || size > 8 || at > std::uint64_t(bytes.size()) || size > std::uint64_t(bytes.size()) - at)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::uint64_t i = 0; i < size; ++i)
+        value = value << 8 | std::uint8_t(bytes[qsizetype(at + i)]);
+    return value;
+}
+
+// Whether libplist can read this binary property list without aborting: a UTF-16 text holding
+// U+0000 trips an assertion in it (its key and text readers compare the length with strlen), and
+// Debian builds it with assertions on. Fails closed on a table it cannot walk.
+bool binaryTextsAreReadable(QByteArrayView bytes)
+{
+    constexpr std::uint64_t trailerSize = 32;
+    const auto size = std::uint64_t(bytes.size());
+    if (size < 8 + trailerSize)
+        return false;
+    const std::uint64_t trailer = size - trailerSize;
+    const auto offsetSize = bigEndian(bytes, trailer + 6, 1);
+    const auto objectCount = bigEndian(bytes, trailer + 8, 8);
+    const auto tableOffset = bigEndian(bytes, trailer + 24, 8);
+    if (!offsetSize || !objectCount || !tableOffset || *offsetSize == 0 || *offsetSize > 8 ||
+        *objectCount > size / *offsetSize)
+        return false;
+    for (std::uint64_t i = 0; i < *objectCount; ++i) {
+        const auto offset = bigEndian(bytes, *tableOffset + i * *offsetSize, *offsetSize);
+        const auto marker = offset ? bigEndian(bytes, *offset, 1) : std::nullopt;
+        if (!marker)
+            return false;
+        if ((*marker >> 4) != 0x6) // only UTF-16 texts
+            continue;
+        std::uint64_t length = *marker & 0xf;
+        std::uint64_t start = *offset + 1;
+        if (length == 0xf) { // the length follows as an integer object
+            const auto lengthMarker = bigEndian(bytes, start, 1);
+            if (!lengthMarker || (*lengthMarker >> 4) != 0x1 || (*lengthMarker & 0xf) > 3)
+                return false;
+            const std::uint64_t lengthSize = std::uint64_t(1) << (*lengthMarker & 0xf);
+            const auto counted = bigEndian(bytes, start + 1, lengthSize);
+            if (!counted)
+                return false;
+            length = *counted;
+            start += 1 + lengthSize;
+        }
+        if (start > size || length > (size - start) / 2)
+            return false;
+        for (std::uint64_t unit = 0; unit < length; ++unit) {
+            if (bytes[qsizetype(start + 2 * unit)] == 0 && bytes[qsizetype(start + 2 * unit + 1)] == 0)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 // Builds the libplist tree of a value; the caller owns it.
@@ -138,6 +195,8 @@ static plist_t toNode(const PlistValue &value)
 std::optional<PlistValue> PlistValue::parse(QByteArrayView bytes)
 {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+        return std::nullopt;
+    if (bytes.startsWith("bplist") && !binaryTextsAreReadable(bytes))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);

@@ -38,7 +38,12 @@ private Q_SLOTS:
     void whatIsNoPropertyList()
     {
         for (const QByteArray &bytes : {QByteArray(), QByteArray("not a plist"), QByteArray("bplist00\x01\x02"),
-                                        QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key>")})
+                                        QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key>"),
+                                        // U+0000 in a UTF-16 text and in a UTF-16 key: libplist would abort
+                                        QByteArray::fromHex("62706c697374303062000000620800000000000001010000000000000001"
+                                                            "0000000000000000000000000000000d"),
+                                        QByteArray::fromHex("62706c6973743030d1010262000000625178080b1000000000000001010000"
+                                                            "00000000000300000000000000000000000000000012")})
             QVERIFY2(!PlistValue::parse(bytes), bytes.constData());
     }
 };
