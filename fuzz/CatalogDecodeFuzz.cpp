@@ -4,7 +4,7 @@
 #include <catalog/Ed25519Verifier.h>
 #include <catalog/HostAllowlist.h>
 #include <catalog/VersionCompare.h>
-#include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 
 #include <QSet>
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <core/Expected.h>
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -11,29 +9,11 @@
 
 namespace vantry::Crypto {
 
-// Ed25519 (pure, no pre-hashing) and SHA-256 on OpenSSL.
+// Ed25519 (pure, no pre-hashing) and SHA-256 on OpenSSL: the public half only. Generating keys
+// and signing is the maker's (signing/PrivateKeys.h).
 
 inline constexpr qsizetype ed25519PublicKeySize = 32;
 inline constexpr qsizetype ed25519SignatureSize = 64;
-
-enum class CryptoError {
-    malformedPrivateKey,
-    malformedPublicKey,
-    failed, // the library refused an operation on well-formed input
-};
-
-struct Ed25519KeyPair {
-    QByteArray privateKeyPem; // PKCS #8, PEM
-    QByteArray publicKey;     // the 32 raw bytes
-};
-
-[[nodiscard]] Expected<Ed25519KeyPair, CryptoError> generateEd25519KeyPair();
-
-/// The 32 raw public-key bytes of a PEM private key.
-[[nodiscard]] Expected<QByteArray, CryptoError> ed25519PublicKey(QByteArrayView privateKeyPem);
-
-/// The 64-byte signature of `message` under a PEM private key.
-[[nodiscard]] Expected<QByteArray, CryptoError> ed25519Sign(QByteArrayView privateKeyPem, QByteArrayView message);
 
 enum class Ed25519Check { valid, malformedPublicKey, mismatch };
 

@@ -4,8 +4,8 @@
 
 #include <catalog/Catalog.h>
 #include <catalog/Ed25519Verifier.h>
-#include <platform/Crypto.h>
 #include <platform/FileSystem.h>
+#include <signing/PrivateKeys.h>
 #include <vantry/BuildConfig.h>
 
 #include <nlohmann/json.hpp>

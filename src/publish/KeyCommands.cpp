@@ -2,8 +2,8 @@
 #include <publish/Commands.h>
 #include <publish/PublishTool.h>
 
-#include <platform/Crypto.h>
 #include <platform/FileSystem.h>
+#include <signing/PrivateKeys.h>
 
 #include <QFileInfo>
 

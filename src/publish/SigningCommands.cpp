@@ -5,6 +5,7 @@
 #include <platform/CodeSignature.h>
 #include <platform/Crypto.h>
 #include <platform/FileSystem.h>
+#include <signing/CodeSigning.h>
 
 #include <QFileInfo>
 

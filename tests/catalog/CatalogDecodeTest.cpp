@@ -1,6 +1,6 @@
 #include <catalog/Catalog.h>
 #include <catalog/Ed25519Verifier.h>
-#include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 
 #include <support/CatalogFixtures.h>
 

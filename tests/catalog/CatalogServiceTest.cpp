@@ -2,7 +2,7 @@
 #include <catalog/HighWaterStore.h>
 #include <core/DefaultsKeys.h>
 #include <core/OffMain.h>
-#include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 #include <platform/FileSystem.h>
 #include <platform/UserDefaults.h>
 

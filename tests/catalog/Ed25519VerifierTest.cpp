@@ -1,5 +1,6 @@
 #include <catalog/Ed25519Verifier.h>
 #include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 
 #include <QTest>
 

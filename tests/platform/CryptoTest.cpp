@@ -1,4 +1,5 @@
 #include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include <catalog/Ed25519Verifier.h>
-#include <platform/Crypto.h>
+#include <signing/PrivateKeys.h>
 #include <platform/FileSystem.h>
 #include <vantry/BuildConfig.h>
 

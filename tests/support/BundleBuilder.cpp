@@ -2,6 +2,7 @@
 
 #include <platform/FileSystem.h>
 #include <platform/PropertyList.h>
+#include <signing/CodeSigning.h>
 
 #include <QFile>
 

@@ -2,6 +2,8 @@
 
 #include <core/Expected.h>
 #include <platform/CodeSignature.h>
+#include <signing/CodeSigning.h>
+#include <signing/PrivateKeys.h>
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +30,9 @@ namespace DevelopmentSigning {
 ///         Resources/Info.plist, <X> (mode 0755)
 ///
 /// then signs it (nested framework first) and notarizes it with the same library calls the
-/// maker's tool makes (signBundle, notarize), with the development keys unless others are set.
+/// maker's tool makes (signBundle, notarize), with the development keys unless others are set;
+/// tests make another developer's key and certificate with the same library, which this header
+/// brings.
 class BundleBuilder
 {
 public:

@@ -1,0 +1,22 @@
+# Looks for private-key operations in programs and libraries: OpenSSL's signing, key generation and
+# private-key reading, and the signing library's own functions.
+# -DNM=path -DFILES=list -DEXPECT=absent|present
+set(pattern "EVP_DigestSign|EVP_PKEY_keygen|PEM_read_bio_PrivateKey|PEM_write_bio_PrivateKey|ed25519Sign|signBundle|makeTicket|makeCertificate")
+set(found "")
+foreach(file IN LISTS FILES)
+    execute_process(COMMAND "${NM}" "${file}" OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "nm could not read ${file}")
+    endif()
+    string(REGEX MATCHALL "[^\n]*(${pattern})[^\n]*" hits "${symbols}")
+    if(hits)
+        list(GET hits 0 first)
+        list(APPEND found "${file}: ${first}")
+    endif()
+endforeach()
+if(EXPECT STREQUAL "absent" AND found)
+    message(FATAL_ERROR "private-key code within the launcher's reach: ${found}")
+elseif(EXPECT STREQUAL "present" AND NOT found)
+    message(FATAL_ERROR "no private-key code found where it must be; this check would not see it")
+endif()
+message(STATUS "private-key code ${EXPECT}, as expected")
