@@ -61,9 +61,9 @@ Expected<std::optional<QString>, SystemError> localIcon(const QString &folder, c
 {
     if (auto made = FileSystem::makeDirectories(folder); !made)
         return unexpected(made.error());
-    if (const auto bytes = readAll(cached); bytes && sha256(*bytes) == digest)
+    if (const auto bytes = readAll(cached); bytes && sha256Hex(*bytes) == digest)
         return cached;
-    if (const auto bytes = readAll(seed); bytes && sha256(*bytes) == digest)
+    if (const auto bytes = readAll(seed); bytes && sha256Hex(*bytes) == digest)
         return seed;
     return std::optional<QString>();
 }
@@ -249,7 +249,7 @@ QCoro::Task<Expected<QUrl, CatalogService::IconFailure>> CatalogService::icon(Ca
         co_return unexpected(IconFailure(Error::of(Error::Kind::unavailable)));
     if (!body)
         co_return unexpected(IconFailure(body.error()));
-    if (sha256(*body) != entry.iconSHA256)
+    if (sha256Hex(*body) != entry.iconSHA256)
         co_return unexpected(IconFailure(Error::of(Error::Kind::iconHashMismatch)));
     auto store = [cached, bytes = std::move(*body)] { return FileSystem::writeFileAtomically(cached, bytes); };
     const auto written = co_await offMain(store);

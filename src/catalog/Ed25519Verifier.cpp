@@ -55,9 +55,9 @@ Expected<void, std::variant<VerificationError, SystemError>> verifyFile(const QS
 
 } // namespace Ed25519Verifier
 
-QString sha256(QByteArrayView bytes)
+QString sha256Hex(QByteArrayView bytes)
 {
-    return QString::fromLatin1(Crypto::sha256(bytes).toHex());
+    return QString::fromLatin1(Crypto::sha256Digest(bytes).toHex());
 }
 
 } // namespace vantry

@@ -53,6 +53,6 @@ private:
 };
 
 /// SHA-256 of the bytes as 64 lower-case hexadecimal characters.
-[[nodiscard]] QString sha256(QByteArrayView bytes);
+[[nodiscard]] QString sha256Hex(QByteArrayView bytes);
 
 } // namespace vantry

@@ -2,45 +2,15 @@
 
 #include <copies/PathOrder.h>
 
+#include <platform/FileSystem.h>
 #include <platform/PropertyList.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 #include <utility>
 
 namespace vantry::AdoptionModel {
-
-namespace {
-
-// Resolves links through the longest prefix that exists; the missing rest is kept as text.
-QString resolveExisting(const QString &absolute)
-{
-    const QString resolved = QFileInfo(absolute).canonicalFilePath();
-    if (!resolved.isEmpty())
-        return resolved;
-    const qsizetype slash = absolute.lastIndexOf(u'/');
-    if (slash <= 0)
-        return absolute;
-    const QString parent = resolveExisting(absolute.left(slash));
-    return parent + absolute.mid(slash);
-}
-
-} // namespace
-
-QString canonical(const QString &path)
-{
-    if (path.isEmpty())
-        return path;
-    // Not QFileInfo::absoluteFilePath: it removes ".." before links are resolved.
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
-    QString text = QDir::cleanPath(resolveExisting(absolute));
-    while (text.size() > 1 && text.endsWith(u'/'))
-        text.chop(1);
-    return text;
-}
 
 AdoptionVerdict assess(const Catalog::Entry &entry, const AdoptionCandidateFacts &facts,
                        std::int64_t highWaterMark, const SystemVersion &os)
@@ -118,7 +88,7 @@ std::optional<qsizetype> dataSharingCopyCount(const AdoptionReport &report,
     }
     for (const DataSighting &sighting : *sightings) {
         if (sighting.bundleId == report.bundleId)
-            paths.insert(canonical(sighting.url));
+            paths.insert(FileSystem::canonicalPath(sighting.url));
     }
     return paths.size();
 }
@@ -130,7 +100,7 @@ std::optional<InstallResolution> resolve(const QString &bundleId,
     QList<InstallCopy> copies;
     QSet<QString> seen;
     if (managed) {
-        const QString path = canonical(managed->url);
+        const QString path = FileSystem::canonicalPath(managed->url);
         // The launcher's own folder needs no writability check: the swap is the pipeline's job.
         copies.append(InstallCopy {path, managed->observation, InstallCopy::Origin::managed, true, true});
         seen.insert(path);

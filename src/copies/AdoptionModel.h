@@ -27,17 +27,14 @@ namespace vantry::AdoptionModel {
 /// How many distinct copies on this machine would share the title's saved data: the report's
 /// copies that are the game (managed, on read-only or removable volumes, adoptable, or refused
 /// for anything but identity) and the managed folder's bundles with the identifier, each
-/// canonical path once. Absent when the managed folder could not be listed (`sightings` absent).
+/// canonical path once (the sightings' paths are canonicalised on the disk). Absent when the managed
+/// folder could not be listed (`sightings` absent).
 [[nodiscard]] std::optional<qsizetype> dataSharingCopyCount(const AdoptionReport &report,
                                                             const std::optional<QList<DataSighting>> &sightings);
 
-/// The path two URLs are compared by: symbolic links resolved as far as the path exists, "." and
-/// ".." removed, no trailing "/" (the root stays "/"). Equal results mean the same copy.
-[[nodiscard]] QString canonical(const QString &path);
-
 /// Every copy of the title `bundleId` (the managed one first claims its path), sorted by
 /// canonical path, and the current one: the highest build, then managed, then the smallest path.
-/// Absent when there is no copy.
+/// Absent when there is no copy. Reads the disk only to canonicalise the managed copy's path.
 [[nodiscard]] std::optional<InstallResolution> resolve(const QString &bundleId,
                                                        const std::optional<InstalledApp> &managed,
                                                        const QList<AdoptableCopy> &adoptable);

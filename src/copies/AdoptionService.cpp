@@ -75,12 +75,12 @@ AdoptionReport assess(const Catalog::Entry &entry, std::int64_t highWaterMark, c
                       const QString &installDirectory, const QString &stagingDirectory, const Verify &verify,
                       const SystemVersion &os)
 {
-    const QString install = AdoptionModel::canonical(installDirectory);
-    const QString staging = AdoptionModel::canonical(stagingDirectory);
+    const QString install = FileSystem::canonicalPath(installDirectory);
+    const QString staging = FileSystem::canonicalPath(stagingDirectory);
     AdoptionReport report {entry.bundleId, {}, std::nullopt};
     QSet<QString> seen;
     for (const QString &url : candidateURLs) {
-        const QString path = AdoptionModel::canonical(url);
+        const QString path = FileSystem::canonicalPath(url);
         if (path.isEmpty() || seen.contains(path))
             continue;
         seen.insert(path);
@@ -102,7 +102,7 @@ QStringList registeredURLs(const QString &bundleId) { return Workspace::applicat
 
 AdoptionCandidateFacts facts(const QString &url, const Verify &verify)
 {
-    const QString path = AdoptionModel::canonical(url);
+    const QString path = FileSystem::canonicalPath(url);
     const Verification verification = verify(path);
     AdoptionCandidateFacts gathered;
     gathered.canonicalURL = path;

@@ -1,8 +1,8 @@
 #include <copies/LibraryScanner.h>
 
-#include <copies/AdoptionModel.h>
 #include <copies/PathOrder.h>
 
+#include <platform/FileSystem.h>
 #include <platform/Paths.h>
 
 #include <QDir>
@@ -122,8 +122,8 @@ QHash<QString, InstalledApp> keyedByBundleId(const QList<InstalledApp> &apps)
         if (app.observation.version != stored->observation.version) {
             replace = app.observation.version > stored->observation.version;
         } else {
-            const QString storedPath = AdoptionModel::canonical(stored->url);
-            const QString newPath = AdoptionModel::canonical(app.url);
+            const QString storedPath = FileSystem::canonicalPath(stored->url);
+            const QString newPath = FileSystem::canonicalPath(app.url);
             replace = storedPath != newPath && copies_detail::pathPrecedes(newPath, storedPath);
         }
         if (replace)

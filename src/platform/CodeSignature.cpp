@@ -126,7 +126,7 @@ Expected<SignedManifest, SignatureFailure> readSignedManifest(const SignatureFol
 // What the signature seals, and the ticket stapled to it (judged by the assessment only).
 Sealed sealedBy(const SignatureFolder &signature, const SignedManifest &manifest)
 {
-    Sealed sealed {Crypto::sha256(manifest.bytes), manifest.manifest.team,
+    Sealed sealed {Crypto::sha256Digest(manifest.bytes), manifest.manifest.team,
                    manifest.manifest.identifier, false, std::nullopt};
     if (signature.has(ticketName)) {
         sealed.ticketPresent = true;

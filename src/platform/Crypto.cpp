@@ -53,7 +53,7 @@ Ed25519Check ed25519Verify(QByteArrayView publicKey, QByteArrayView signature, Q
     return verdict == 1 ? Ed25519Check::valid : Ed25519Check::mismatch;
 }
 
-QByteArray sha256(QByteArrayView bytes)
+QByteArray sha256Digest(QByteArrayView bytes)
 {
     QByteArray digest(32, Qt::Uninitialized);
     unsigned int length = 0;

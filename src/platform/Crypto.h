@@ -23,7 +23,7 @@ enum class Ed25519Check { valid, malformedPublicKey, mismatch };
                                          QByteArrayView message);
 
 /// The 32-byte SHA-256 digest.
-[[nodiscard]] QByteArray sha256(QByteArrayView bytes);
+[[nodiscard]] QByteArray sha256Digest(QByteArrayView bytes);
 
 /// Standard Base64 with padding and nothing else: no white space, no line breaks, no URL
 /// alphabet, no missing or misplaced padding.

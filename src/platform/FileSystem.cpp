@@ -2,6 +2,7 @@
 
 #include <core/UniqueFd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -40,6 +41,19 @@ Expected<void, SystemError> writeAll(int fd, QByteArrayView bytes, const QString
         left -= written;
     }
     return {};
+}
+
+// Resolves links through the longest prefix that exists; the missing rest is kept as text.
+QString resolveExisting(const QString &absolute)
+{
+    const QString resolved = QFileInfo(absolute).canonicalFilePath();
+    if (!resolved.isEmpty())
+        return resolved;
+    const qsizetype slash = absolute.lastIndexOf(u'/');
+    if (slash <= 0)
+        return absolute;
+    const QString parent = resolveExisting(absolute.left(slash));
+    return parent + absolute.mid(slash);
 }
 
 } // namespace
@@ -219,6 +233,18 @@ bool isWritable(const QString &path)
 {
     // The effective ids decide what the launcher can do, as they will when it writes.
     return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0;
+}
+
+QString canonicalPath(const QString &path)
+{
+    if (path.isEmpty())
+        return path;
+    // Not QFileInfo::absoluteFilePath: it removes ".." before links are resolved.
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path;
+    QString text = QDir::cleanPath(resolveExisting(absolute));
+    while (text.size() > 1 && text.endsWith(u'/'))
+        text.chop(1);
+    return text;
 }
 
 } // namespace vantry::FileSystem

@@ -55,4 +55,9 @@ inline constexpr qsizetype infoPlistLimit = 1024 * 1024;
 /// mounted read-only. False when it cannot be told.
 [[nodiscard]] bool isWritable(const QString &path);
 
+/// The path two URLs are compared by: symbolic links resolved as far as the path exists, "." and
+/// ".." removed, no trailing "/" (the root stays "/"). Equal results mean the same file. Reads the
+/// disk to resolve the links.
+[[nodiscard]] QString canonicalPath(const QString &path);
+
 } // namespace vantry::FileSystem

@@ -2,7 +2,7 @@
 #include <publish/Commands.h>
 #include <publish/PublishTool.h>
 
-#include <platform/DiskImage.h>
+#include <signing/DiskImage.h>
 
 #include <QFileInfo>
 

@@ -286,7 +286,7 @@ Expected<NotarizationTicket, SigningFailure> makeTicket(const QString &bundlePat
             refuse(folder.isValid() ? Refusal::malformedSignature : Refusal::notSigned);
         return unexpected(std::move(failure));
     }
-    return signedTicket({manifest->team, manifest->identifier, Crypto::sha256(*bytes), {}},
+    return signedTicket({manifest->team, manifest->identifier, Crypto::sha256Digest(*bytes), {}},
                         notaryPrivateKeyPem);
 }
 

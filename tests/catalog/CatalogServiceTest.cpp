@@ -243,7 +243,7 @@ private Q_SLOTS:
         Catalog::Entry entry;
         entry.id = u"alpha"_qs;
         entry.iconURL = QUrl(test::onOrigin(u"/icons/alpha.png"_qs));
-        entry.iconSHA256 = sha256(png);
+        entry.iconSHA256 = sha256Hex(png);
         const QString cached = w.locations.iconCacheDirectory + u'/' + entry.iconSHA256 + u".png"_qs;
         const QString seeded = w.locations.seedRoot + u"/SeedIcons/alpha.png"_qs;
         const auto icon = [&] { return QCoro::waitFor(w.service.icon(entry)); };
@@ -268,7 +268,7 @@ private Q_SLOTS:
 
         // A download with the wrong digest fails and writes nothing; so does a missing one.
         entry.id = u"beta"_qs;
-        entry.iconSHA256 = sha256("the icon the catalog promised");
+        entry.iconSHA256 = sha256Hex("the icon the catalog promised");
         QCOMPARE(std::get<CatalogService::Error>(icon().error()).kind, ErrorKind::iconHashMismatch);
         QVERIFY(!QFile::exists(w.locations.iconCacheDirectory + u'/' + entry.iconSHA256 + u".png"_qs));
         entry.iconURL = QUrl(test::onOrigin(u"/icons/missing.png"_qs));

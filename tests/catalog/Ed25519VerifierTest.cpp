@@ -65,7 +65,7 @@ private Q_SLOTS:
 
     void sha256IsLowerCaseHex()
     {
-        QCOMPARE(sha256("abc"), u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs);
+        QCOMPARE(sha256Hex("abc"), u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs);
     }
 };
 

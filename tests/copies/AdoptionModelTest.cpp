@@ -4,10 +4,6 @@
 
 #include <support/InfoPlist.h>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vantry;
@@ -68,39 +64,7 @@ class AdoptionModelTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_temp;
-    QString m_root; // holds deep/real and link -> deep/real
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_temp.isValid());
-        m_root = QFileInfo(m_temp.path()).canonicalFilePath();
-        QVERIFY(QDir().mkpath(m_root + u"/deep/real/Game.app"_qs));
-        QVERIFY(QFile::link(m_root + u"/deep/real"_qs, m_root + u"/link"_qs));
-    }
-
-    void canonical_data()
-    {
-        QTest::addColumn<QString>("path"); // "@" stands for the temporary root
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("slashes") << u"/nonexistent-vantry//X.app//"_qs << u"/nonexistent-vantry/X.app"_qs;
-        QTest::newRow("dots") << u"/nonexistent-vantry/./a/../X.app"_qs << u"/nonexistent-vantry/X.app"_qs;
-        QTest::newRow("the root stays") << u"//."_qs << u"/"_qs;
-        QTest::newRow("a link") << u"@/link/Game.app/"_qs << u"@/deep/real/Game.app"_qs;
-        // A copy that is gone still has one: links resolve as far as the path exists.
-        QTest::newRow("a link, then what is gone") << u"@/link/gone/../Gone.app"_qs << u"@/deep/real/Gone.app"_qs;
-        // Links are resolved before ".." is taken away, so ".." leaves the link's target.
-        QTest::newRow("a link, then ..") << u"@/link/.."_qs << u"@/deep"_qs;
-    }
-
-    void canonical()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(AdoptionModel::canonical(path.replace(u'@', m_root)), expected.replace(u'@', m_root));
-    }
-
     void resolve_data()
     {
         QTest::addColumn<std::optional<InstalledApp>>("managed");

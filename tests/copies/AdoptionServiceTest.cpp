@@ -2,10 +2,10 @@
 #include <copies/AdoptionService.h>
 #include <copies/LibraryScanner.h>
 
-#include <platform/DiskImage.h>
 #include <platform/FileSystem.h>
 #include <platform/Paths.h>
 #include <platform/Workspace.h>
+#include <signing/DiskImage.h>
 
 #include <support/BundleBuilder.h>
 #include <support/TestHome.h>

@@ -3,8 +3,8 @@
 #include <catalog/Catalog.h>
 #include <copies/InstallPlanner.h>
 #include <platform/Crypto.h>
-#include <platform/DiskImage.h>
 #include <platform/FileSystem.h>
+#include <signing/DiskImage.h>
 
 #include <support/BundleBuilder.h>
 #include <support/CatalogFixtures.h>

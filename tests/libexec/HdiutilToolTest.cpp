@@ -2,7 +2,7 @@
 
 #include "ToolTestSupport.h"
 
-#include <platform/DiskImage.h>
+#include <signing/DiskImage.h>
 
 #include <support/TestHome.h>
 #include <support/ToolRun.h>

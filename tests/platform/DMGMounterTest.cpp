@@ -1,6 +1,6 @@
 #include <platform/DMGMounter.h>
-#include <platform/DiskImage.h>
 #include <platform/FileSystem.h>
+#include <signing/DiskImage.h>
 
 #include <support/TestHome.h>
 

@@ -1,7 +1,7 @@
 #include <platform/CodesignVerifier.h>
 #include <platform/DMGMounter.h>
-#include <platform/DiskImage.h>
 #include <platform/FileSystem.h>
+#include <signing/DiskImage.h>
 
 #include <support/BundleBuilder.h>
 #include <support/TestHome.h>

@@ -1,4 +1,4 @@
-#include <platform/DiskImage.h>
+#include <signing/DiskImage.h>
 
 #include <platform/ProcessRunner.h>
 
