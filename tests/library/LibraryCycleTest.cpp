@@ -1,0 +1,131 @@
+#include <library/LibraryModel.h>
+
+#include <catalog/CatalogService.h>
+#include <catalog/HighWaterStore.h>
+#include <install/InstallEngine.h>
+#include <platform/UserDefaults.h>
+#include <platform/Workspace.h>
+#include <signing/PrivateKeys.h>
+
+#include "../install/ReleaseFixture.h"
+#include <support/TestHome.h>
+
+#include <QCoroTask>
+#include <QTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+using namespace vantry;
+
+namespace {
+
+QByteArray catalogOf(const Catalog::Entry &e)
+{
+    return QStringLiteral(R"({"schemaVersion": 1, "catalogVersion": 2, "games": [{"id": "%1", "name": "%2",
+        "tagline": "t", "description": "d", "bundleId": "%3", "appcastURL": "%4", "minSystemVersion": "2.31",
+        "iconURL": "%5", "iconSHA256": "%6", "released": true}]})")
+        .arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256)
+        .toUtf8();
+}
+
+QByteArray feedOf(const InstallPlan &plan)
+{
+    return QStringLiteral(R"(<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+        <channel><item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2</sparkle:shortVersionString>
+        <enclosure url="%3" length="%4" type="application/octet-stream" sparkle:edSignature="%5"/></item></channel></rss>)")
+        .arg(QString::number(plan.expectedVersion), *plan.expectedShortVersion, plan.enclosureURL.toString(),
+             QString::number(plan.expectedLength), plan.expectedSignature)
+        .toUtf8();
+}
+
+// Reaps the games the workspace starts detached, and kills any a failed test leaves behind.
+struct Games {
+    QString bundleId;
+    Games(QString id) : bundleId(std::move(id)) { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~Games()
+    {
+        for (const RunningApplication &game : Workspace::runningApplications(bundleId))
+            ::kill(game.pid, SIGKILL);
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {}
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    }
+};
+
+} // namespace
+
+class LibraryCycleTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void refreshInstallPlayUpdateAndRemoveWithTheProductionSeams()
+    {
+        test::TestHome home;
+        test::TestServer server;
+        const auto transport = server.transport();
+        const AllowlistFetch fetch {*transport};
+        UserDefaults defaults {home.scratch(u"defaults.json"_qs)};
+        HighWaterStore highWater {defaults};
+        const Crypto::Ed25519KeyPair key = *Crypto::generateEd25519KeyPair();
+        InstallEngine engine {transport.get(), &highWater};
+
+        Catalog::Entry entry = test::gameEntry(u"alpha"_qs);
+        const QByteArray png = *FileSystem::readFile(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons/") +
+                                                     QDir(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons")).entryList({u"*.png"_qs}).value(0));
+        entry.iconSHA256 = QString::fromLatin1(Crypto::sha256Digest(png).toHex());
+        server.serve(entry.iconURL.path(), png);
+        const QByteArray catalog = catalogOf(entry);
+        server.serve(u"/catalog.json"_qs, catalog);
+        server.serve(u"/catalog.json.sig"_qs, Crypto::ed25519Sign(key.privateKeyPem, catalog)->toBase64());
+        const auto release = [&](int build) {
+            const InstallPlan plan = test::publish(server, home.scratch(u"maker"_qs), entry, build,
+                                                   test::gameBundle(entry, build).setExecutableSource(QStringLiteral(VANTRY_TEST_GAME)));
+            server.serve(entry.appcastURL.path(), feedOf(plan));
+        };
+        release(7);
+        Games games {entry.bundleId};
+
+        LibraryModel model {OutwardSeams::production(fetch),
+                            std::make_unique<CatalogService>(fetch, highWater, QString::fromLatin1(key.publicKey.toBase64()),
+                                                             CatalogService::Locations {home.scratch(u"c"_qs), home.scratch(u"i"_qs), {}}),
+                            &engine, &highWater};
+        const auto state = [&] { return model.states().value(entry.id).discriminator(); };
+        QCoro::waitFor(model.refresh());
+        QCOMPARE(state(), TitleState::Case::available);
+        QVERIFY(!model.icons().value(entry.id).isNull());
+
+        model.install(entry.id);
+        QTRY_COMPARE_WITH_TIMEOUT(state(), TitleState::Case::installed, 60000);
+        model.play(entry.id); // refreshes a second after the launch
+        QTRY_COMPARE_WITH_TIMEOUT(state(), TitleState::Case::running, 20000);
+
+        release(8);
+        QCoro::waitFor(model.refresh());
+        QCOMPARE(state(), TitleState::Case::running);
+        QCoro::waitFor(model.quitAndUpdate(entry.id));
+        QVERIFY(!LaunchService::isRunning(entry.bundleId));
+        QTRY_COMPARE_WITH_TIMEOUT(state(), TitleState::Case::installed, 60000);
+        QCoro::waitFor(model.refresh());
+        QCOMPARE(model.installedVersions().value(entry.id).version, 8);
+
+        // Removal with the saved data: both go to the Trash, restorable, nothing deleted.
+        const QString saved = UninstallService::defaultUserLibrary().configHome + u'/' + entry.bundleId;
+        QVERIFY(test::put(saved + u"/save"_qs, "level 3"));
+        const InstallCopy copy = *model.soleCopyForRemoval(entry.id);
+        QCoro::waitFor(model.removeCopy(entry.id, copy, true));
+        QVERIFY2(!model.notice(), qPrintable(model.notice().value_or(QString())));
+        QCOMPARE(state(), TitleState::Case::available);
+        const QString trash = UninstallService::defaultUserLibrary().dataHome + u"/Trash/"_qs;
+        const QString bundleName = QFileInfo(copy.canonicalURL).fileName();
+        QVERIFY(QFileInfo::exists(trash + u"files/"_qs + bundleName + u"/Contents/Info.plist"_qs));
+        QCOMPARE(*FileSystem::readFile(trash + u"files/"_qs + entry.bundleId + u"/save"_qs), QByteArray("level 3"));
+        const QByteArray info = *FileSystem::readFile(trash + u"info/"_qs + bundleName + u".trashinfo"_qs);
+        QVERIFY2(info.contains("Path=" + QUrl::toPercentEncoding(copy.canonicalURL, "/")) && info.contains("DeletionDate="), info);
+        QVERIFY(!QFileInfo::exists(copy.canonicalURL) && !QFileInfo::exists(saved));
+    }
+};
+
+QTEST_GUILESS_MAIN(LibraryCycleTest)
+#include "LibraryCycleTest.moc"
