@@ -235,6 +235,14 @@ bool isWritable(const QString &path)
     return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0;
 }
 
+bool itemExists(const QString &path)
+{
+    struct stat status {
+    };
+    // A NUL would cut the path short and ask about the folder before it.
+    return !path.isEmpty() && !path.contains(QChar(u'\0')) && ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
 QString canonicalPath(const QString &path)
 {
     if (path.isEmpty())

@@ -55,6 +55,10 @@ inline constexpr qsizetype infoPlistLimit = 1024 * 1024;
 /// mounted read-only. False when it cannot be told.
 [[nodiscard]] bool isWritable(const QString &path);
 
+/// Whether anything is at `path`: a symbolic link counts as an item of its own, even one that
+/// leads nowhere.
+[[nodiscard]] bool itemExists(const QString &path);
+
 /// The path two URLs are compared by: symbolic links resolved as far as the path exists, "." and
 /// ".." removed, no trailing "/" (the root stays "/"). Equal results mean the same file. Reads the
 /// disk to resolve the links.

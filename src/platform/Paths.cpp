@@ -40,10 +40,13 @@ QString homeDirectory()
     return QStringLiteral("/");
 }
 
-QString applicationSupportDirectory()
-{
-    return join(xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")), QStringLiteral("Vantry"));
-}
+QString configHomeDirectory() { return xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")); }
+
+QString dataHomeDirectory() { return xdgDirectory("XDG_DATA_HOME", QStringLiteral(".local/share")); }
+
+QString sandboxedAppDataDirectory() { return join(homeDirectory(), QStringLiteral(".var/app")); }
+
+QString applicationSupportDirectory() { return join(dataHomeDirectory(), launcherFolderName); }
 
 QString managedGamesDirectory() { return join(homeDirectory(), QStringLiteral("Applications/Vantry")); }
 
@@ -57,7 +60,7 @@ QString iconCacheDirectory() { return join(applicationSupportDirectory(), QStrin
 
 QString userDefaultsFile()
 {
-    return join(xdgDirectory("XDG_CONFIG_HOME", QStringLiteral(".config")), QStringLiteral("Vantry/defaults.json"));
+    return join(configHomeDirectory(), launcherFolderName + u"/defaults.json"_qs);
 }
 
 Expected<void, SystemError> ensureDirectories(const QString &appSupport, const QString &install)

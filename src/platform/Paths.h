@@ -14,6 +14,18 @@ namespace vantry::Paths {
 /// $HOME, or the account's home folder when HOME is unset or not absolute.
 [[nodiscard]] QString homeDirectory();
 
+/// $XDG_CONFIG_HOME, or ~/.config when it is unset, empty or relative.
+[[nodiscard]] QString configHomeDirectory();
+
+/// $XDG_DATA_HOME, or ~/.local/share when it is unset, empty or relative. The home Trash lies in it.
+[[nodiscard]] QString dataHomeDirectory();
+
+/// ~/.var/app, where sandboxed (Flatpak) applications keep their data, one folder per identifier.
+[[nodiscard]] QString sandboxedAppDataDirectory();
+
+/// The name of the launcher's own folders in the configuration and data homes.
+inline constexpr QLatin1String launcherFolderName("Vantry");
+
 /// The application-support folder: $XDG_DATA_HOME (default ~/.local/share) + "Vantry".
 [[nodiscard]] QString applicationSupportDirectory();
 

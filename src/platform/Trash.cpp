@@ -12,26 +12,26 @@ namespace vantry::Trash {
 
 namespace {
 
-QString refusal(const QString &path, const QString &reason)
-{
-    return QCoreApplication::translate("Trash", "%1 could not be moved to the Trash: %2").arg(path, reason);
-}
+QString text(const char *english) { return QCoreApplication::translate("Trash", english); }
 
-QString reason(const char *english) { return QCoreApplication::translate("Trash", english); }
+QString failure(const QString &path, const QString &reason)
+{
+    return text("%1 could not be moved to the Trash: %2").arg(path, reason);
+}
 
 } // namespace
 
 Expected<void, QString> moveToTrash(const QString &path)
 {
-    // A relative path would name something under whatever the working folder is, and a NUL would
-    // cut the path short for the system: both could send another item to the Trash.
+    // A relative path names something under whatever the working folder is, and a NUL cuts the
+    // path short for the system: either could send another item to the Trash.
     if (!QDir::isAbsolutePath(path) || path.contains(QChar(u'\0')))
-        return unexpected(refusal(path, reason("the path is not a whole absolute path")));
-    // GIO reads $XDG_DATA_HOME once and keeps it, without the XDG rule that ignores a relative
-    // value: a home Trash other than the one the launcher names could lie anywhere.
+        return unexpected(failure(path, text("the path is not a whole absolute path")));
+    // GIO keeps the $XDG_DATA_HOME it saw first and takes a relative value as it stands: its home
+    // Trash could then lie anywhere, even under the working folder.
     const QString gioDataHome = QFile::decodeName(g_get_user_data_dir());
     if (!QDir::isAbsolutePath(gioDataHome) || QDir::cleanPath(gioDataHome) != Paths::dataHomeDirectory())
-        return unexpected(refusal(path, reason("the home Trash folder cannot be told")));
+        return unexpected(failure(path, text("the home Trash folder is not where it should be")));
 
     // The local implementation itself, whatever GIO modules are installed: a rename into a trash
     // folder on the item's own volume, never a copy followed by a removal.
@@ -42,9 +42,9 @@ Expected<void, QString> moveToTrash(const QString &path)
     g_object_unref(file);
     if (moved)
         return {};
-    const QString message = error ? QString::fromUtf8(error->message) : reason("no reason given");
+    const QString reason = error ? QString::fromUtf8(error->message) : text("no reason given");
     g_clear_error(&error);
-    return unexpected(refusal(path, message));
+    return unexpected(failure(path, reason));
 }
 
 } // namespace vantry::Trash
