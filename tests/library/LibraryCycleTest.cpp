@@ -23,21 +23,23 @@ namespace {
 
 QByteArray catalogOf(const Catalog::Entry &e)
 {
-    return QStringLiteral(R"({"schemaVersion": 1, "catalogVersion": 2, "games": [{"id": "%1", "name": "%2",
-        "tagline": "t", "description": "d", "bundleId": "%3", "appcastURL": "%4", "minSystemVersion": "2.31",
-        "iconURL": "%5", "iconSHA256": "%6", "released": true}]})")
-        .arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256)
-        .toUtf8();
+    const QString entry = u"{\"id\": \"%1\", \"name\": \"%2\", \"tagline\": \"t\", \"description\": \"d\", "
+                          "\"bundleId\": \"%3\", \"appcastURL\": \"%4\", \"minSystemVersion\": \"2.31\", "
+                          "\"iconURL\": \"%5\", \"iconSHA256\": \"%6\", \"released\": true}"_qs;
+    return "{\"schemaVersion\": 1, \"catalogVersion\": 2, \"games\": ["
+        + entry.arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256).toUtf8() + "]}";
 }
 
 QByteArray feedOf(const InstallPlan &plan)
 {
-    return QStringLiteral(R"(<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-        <channel><item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2</sparkle:shortVersionString>
-        <enclosure url="%3" length="%4" type="application/octet-stream" sparkle:edSignature="%5"/></item></channel></rss>)")
-        .arg(QString::number(plan.expectedVersion), *plan.expectedShortVersion, plan.enclosureURL.toString(),
-             QString::number(plan.expectedLength), plan.expectedSignature)
-        .toUtf8();
+    const QString item = u"<item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2"
+                         "</sparkle:shortVersionString><enclosure url=\"%3\" length=\"%4\" "
+                         "type=\"application/octet-stream\" sparkle:edSignature=\"%5\"/></item>"_qs;
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/"
+           "sparkle\"><channel>"
+        + item.arg(QString::number(plan.expectedVersion), *plan.expectedShortVersion, plan.enclosureURL.toString(),
+                   QString::number(plan.expectedLength), plan.expectedSignature).toUtf8()
+        + "</channel></rss>";
 }
 
 // Reaps the games the workspace starts detached, and kills any a failed test leaves behind.
@@ -46,7 +48,7 @@ struct Games {
     Games(QString id) : bundleId(std::move(id)) { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
     ~Games()
     {
-        for (const RunningApplication &game : Workspace::runningApplications(bundleId))
+        for (const Workspace::RunningApplication &game : Workspace::runningApplications(bundleId))
             ::kill(game.pid, SIGKILL);
         while (::waitpid(-1, nullptr, WNOHANG) > 0) {}
         ::prctl(PR_SET_CHILD_SUBREAPER, 0);

@@ -12,7 +12,11 @@
 #include <support/TestHome.h>
 #include <support/TestServer.h>
 
+#include <QCoroTimer>
+#include <QDir>
 #include <QTest>
+
+#include <chrono>
 
 using namespace vantry;
 
@@ -66,13 +70,22 @@ struct World {
     bool running = false, quits = true;
     std::optional<LaunchError> launchError;
     QStringList played, trashed, untrashable;
+    QString feedLog; // "[" as a feed is asked for, "]" as it answers
+
+    QCoro::Task<std::optional<AppcastItem>> feed()
+    {
+        feedLog += u'[';
+        co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        feedLog += u']';
+        co_return std::optional<AppcastItem>(appcast); // a copy: GCC 12 moves from a member named here
+    }
 
     OutwardSeams seams()
     {
         const SeamScope scope = SeamScope::refused();
         return {{scope, [this] { return scanned; }},
                 {scope, [this] { return std::optional(sightings); }},
-                {scope, [this](const Catalog::Entry &) { return ready(appcast); }},
+                {scope, [this](const Catalog::Entry &) { return feed(); }},
                 {scope, [this](const Catalog::Entry &, std::int64_t) { return ready(report); }},
                 {scope, [this](const QString &) { return running; }},
                 {scope,
@@ -130,10 +143,23 @@ private Q_SLOTS:
         QCOMPARE(w.state(), u"available "_qs);
         QCOMPARE(w.state(u"beta"_qs), u"none"_qs); // never released, never shown
         w.server.answer(u"/catalog.json"_qs, 500);
+        QVERIFY(QDir(w.home.scratch(u"c"_qs)).removeRecursively()); // no cache to fall back on
         w.scanned = {managedApp(w.home.scratch(u"games/Alpha.app"_qs), 7)};
         w.refresh();
         QVERIFY(!w.model.isOffline() && w.model.catalog());
         QCOMPARE(w.state(), u"installed "_qs); // recomputed against the old catalog
+    }
+
+    void refreshesAskedForMeanwhileFoldIntoOneMore()
+    {
+        World w;
+        w.publish();
+        auto first = w.model.refresh();
+        auto second = w.model.refresh();
+        auto third = w.model.refresh();
+        QCoro::waitFor(third);
+        QVERIFY(first.isReady() && second.isReady());
+        QCOMPARE(w.feedLog, u"[][]"_qs);
     }
 
     void restingStates_data()
@@ -219,7 +245,7 @@ private Q_SLOTS:
         QFETCH(int, trashes);
         World w;
         w.publish();
-        const QString root = w.home.scratch(QString()), copy = root + u"Alpha.app"_qs;
+        const QString root = w.home.scratch(u"config"_qs).chopped(6), copy = root + u"Alpha.app"_qs;
         QVERIFY(test::put(copy + u"/Contents/Info.plist"_qs, test::infoPlist("com.example.alpha", "5", "5").toXml()));
         for (const QString &folder : {u"config"_qs, u"data"_qs, u"var"_qs})
             QVERIFY(test::put(root + folder + u"/com.example.alpha/save"_qs, "save"));
@@ -250,7 +276,7 @@ private Q_SLOTS:
     {
         World w;
         w.publish();
-        const QString root = w.home.scratch(QString());
+        const QString root = w.home.scratch(u"config"_qs).chopped(6);
         w.report = adopted(root + u"A.app"_qs, 5, true);
         w.report.candidates.append({root + u"B.app"_qs, AdoptionVerdict(AdoptableCopy {root + u"B.app"_qs, 4, u"4"_qs, true, true})});
         QVERIFY(test::put(root + u"B.app/Contents/Info.plist"_qs, test::infoPlist("com.example.other", "4", "4").toXml()));
