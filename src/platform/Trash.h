@@ -6,8 +6,8 @@
 
 namespace vantry::Trash {
 
-/// Moves the item at `path` (a link itself, never what it points to) to the user's Trash as the
-/// freedesktop Trash specification says, through GIO: into $XDG_DATA_HOME/Trash when it lies on
+/// Moves the item at `path` (a link itself, never what it points to) to the user's freedesktop.org
+/// Trash through GIO, as desktop file managers do: into $XDG_DATA_HOME/Trash when it lies on
 /// the home's volume, otherwise into that volume's own trash folder, with an info file that can
 /// restore it. Nothing is ever deleted or copied: when no trash folder can take the item by a
 /// rename (a system mount such as tmpfs, a read-only volume), the item stays where it is and the
