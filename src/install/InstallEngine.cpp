@@ -82,15 +82,22 @@ void InstallCheckpoint::reach(const char *point)
 void InstallEngine::setCheckpointHook(std::function<void(const char *)> hook) { checkpointHook() = std::move(hook); }
 #endif
 
+InstallTools InstallTools::standard()
+{
+    return InstallTools{QString::fromUtf8(BuildConfig::hdiutilPath), QString::fromUtf8(BuildConfig::dittoPath),
+                        QString::fromUtf8(BuildConfig::spctlPath), QString::fromUtf8(BuildConfig::xattrPath)};
+}
+
 TitleState InstallEngine::Job::returnState() const
 {
     return origin.discriminator() == TitleState::Case::available ? TitleState::available() : TitleState::updateAvailable();
 }
 
 InstallEngine::InstallEngine(const HttpTransport *transport, HighWaterStore *highWater, std::optional<WorkingRoots> roots,
-                             QObject *parent)
+                             InstallTools tools, QObject *parent)
     : QObject(parent), m_downloader(transport ? std::make_unique<DownloadService>(*transport) : nullptr),
-      m_highWater(highWater ? *highWater : HighWaterStore::shared()), m_roots(roots.value_or(WorkingRoots::standard()))
+      m_highWater(highWater ? *highWater : HighWaterStore::shared()), m_roots(roots.value_or(WorkingRoots::standard())),
+      m_tools(std::move(tools))
 {
 }
 
@@ -264,6 +271,7 @@ QCoro::Task<void> InstallEngine::run(Job job)
 {
     const Alive alive = m_alive;
     const QByteArray id = job.entry.id.toUtf8();
+    InstallCheckpoint::reach("started");
     if (auto preparation = lastPreparation(); !preparation.isFinished()) {
         co_await preparation;
         if (!*alive)
@@ -273,7 +281,9 @@ QCoro::Task<void> InstallEngine::run(Job job)
     const bool running = co_await offMain(look);
     if (!*alive)
         co_return;
-    if (running) {
+    if (std::exchange(m_startCancelled, false)) {
+        setState(job.entry.id, job.returnState());
+    } else if (running) {
         qCInfo(installLog, "dropping %s: the game is running", id.constData());
         setState(job.entry.id, job.returnState());
     } else {
@@ -339,6 +349,7 @@ void InstallEngine::settle(const Job &job, const Expected<void, JobError> &outco
 QCoro::Task<Expected<void, JobError>> InstallEngine::perform(const Job &job, Alive alive)
 {
     const QString titleId = job.entry.id;
+    const QString hdiutil = m_tools.hdiutil; // the image is detached even when the engine is gone
     setState(titleId, TitleState::downloading(0.0));
     InstallCheckpoint::reach("download");
     if (!m_downloader)
@@ -367,12 +378,13 @@ QCoro::Task<Expected<void, JobError>> InstallEngine::perform(const Job &job, Ali
     const auto outcome = co_await std::move(steps);
     // Whatever happened, and even when the engine is gone: nothing stays mounted, no image stays.
     if (context.mounted) {
-        auto detach = [mounted = *context.mounted] { DMGMounter::detach(mounted); };
+        auto detach = [mounted = *context.mounted, hdiutil] { DMGMounter::detach(mounted, hdiutil); };
         co_await offMain(detach);
         InstallCheckpoint::reach("detached");
     }
     auto remove = [dmg = context.dmg, folder] {
         QFile::remove(dmg);
+        InstallCheckpoint::reach("image removed");
         QDir().rmdir(folder);
     };
     co_await offMain(remove);
@@ -391,8 +403,10 @@ QCoro::Task<Expected<void, JobError>> InstallEngine::runSteps(StepContext &conte
         InstallCheckpoint::reach(name.constData());
         auto work = execute(step, context, alive);
         auto done = co_await std::move(work);
-        if (done)
+        if (done) {
+            InstallCheckpoint::reach(QByteArray(name + " done").constData());
             continue;
+        }
         // Only the two failures that say what went wrong pass as they are; anything else is a
         // failure of the step that was running.
         if (const auto *failure = std::get_if<UnexpectedFailure>(&done.error()))
@@ -452,8 +466,14 @@ void InstallEngine::cancel(const QString &titleId)
         signalDrainedIfIdle();
         return;
     }
-    if (m_active && m_active->entry.id == titleId && m_downloader
-        && m_jobStates.value(titleId).discriminator() == TitleState::Case::downloading)
+    if (!m_active || m_active->entry.id != titleId)
+        return;
+    // Taken from the queue but not yet downloading (it waits for the start's clean-up or the
+    // running check): it still shows queued, and is cancelled as a queued job is.
+    const auto shown = m_jobStates.value(titleId).discriminator();
+    if (shown == TitleState::Case::queued)
+        m_startCancelled = true;
+    else if (shown == TitleState::Case::downloading && m_downloader)
         m_downloader->cancel();
 }
 

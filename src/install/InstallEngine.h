@@ -43,6 +43,17 @@ struct InstalledSnapshot {
     friend bool operator==(const InstalledSnapshot &, const InstalledSnapshot &) = default;
 };
 
+/// The system tools a job runs, by absolute path.
+struct InstallTools {
+    QString hdiutil;
+    QString ditto;
+    QString spctl;
+    QString xattr;
+
+    /// The build's own.
+    [[nodiscard]] static InstallTools standard();
+};
+
 /// The one object that installs and updates games: a queue of jobs run one at a time, each
 /// downloading a release image, taking it through the nine verification steps and swapping the
 /// game into place. It publishes a state per title while it has something to say about it, and
@@ -70,10 +81,11 @@ public:
     using DrainHandler = std::function<void()>;
 
     /// An engine downloading through `transport` (none: every download fails, for a development
-    /// origin that cannot be used), keeping marks in `highWater` (default: the shared store) and
-    /// working in `roots` (default: the standard folders).
+    /// origin that cannot be used), keeping marks in `highWater` (default: the shared store),
+    /// working in `roots` (default: the standard folders) with `tools` (default: the build's).
     explicit InstallEngine(const HttpTransport *transport, HighWaterStore *highWater = nullptr,
-                           std::optional<WorkingRoots> roots = std::nullopt, QObject *parent = nullptr);
+                           std::optional<WorkingRoots> roots = std::nullopt,
+                           InstallTools tools = InstallTools::standard(), QObject *parent = nullptr);
     ~InstallEngine() override;
 
     /// The process-wide engine, created on first use with the defaults.
@@ -170,7 +182,9 @@ private:
     std::unique_ptr<DownloadService> m_downloader; // absent: no usable transport
     HighWaterStore &m_highWater;
     WorkingRoots m_roots;
+    InstallTools m_tools;
     bool m_relaunchHandlerFired = false;
+    bool m_startCancelled = false; // the active job was cancelled before its download began
 
     QList<Request> m_requests;
     quint64 m_nextRequest = 0;

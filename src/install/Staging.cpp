@@ -1,9 +1,10 @@
 #include <install/Staging.h>
 
+#include <install/Checkpoint.h>
+
 #include <copies/AdoptionService.h>
 #include <platform/FileSystem.h>
 #include <platform/ProcessRunner.h>
-#include <vantry/BuildConfig.h>
 
 #include <QDir>
 #include <QFile>
@@ -106,19 +107,20 @@ void writeRecord(const QString &managedStaging, const QStringList &folders)
     (void)FileSystem::writeFileAtomically(recordPath(managedStaging), folders.join(u'\n').toUtf8() + '\n', 0600);
 }
 
-// True when a folder made in `from` can be renamed into `to`: the same file system seen through
-// the same mount.
+// True when a folder made in `from` can be renamed to the path `to`, where nothing lies yet: the
+// same file system seen through the same mount.
 bool renameCrosses(const QString &from, const QString &to)
 {
-    const QString name = QStringLiteral(".vantry-probe-") + QUuid::createUuid().toString(QUuid::Id128);
-    const QByteArray source = native(from + u'/' + name);
-    const QByteArray target = native(to + u'/' + name);
+    const QString name = QStringLiteral("/.vantry-probe-") + QUuid::createUuid().toString(QUuid::Id128);
+    const QByteArray source = native(from + name);
+    const QByteArray target = native(to);
     if (::mkdir(source.constData(), 0700) != 0)
         return false;
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
         ::rmdir(source.constData());
         return false;
     }
+    InstallCheckpoint::reach("probed");
     ::rmdir(target.constData());
     return true;
 }
@@ -143,8 +145,6 @@ void syncFolder(const QString &folder)
 
 QString besideTargetName() { return QStringLiteral(".vantry-staging"); }
 
-QString defaultDitto() { return QString::fromUtf8(BuildConfig::dittoPath); }
-
 Expected<StagingPlacement, StepFailure> choosePlacement(const std::optional<AdoptableCopy> &target,
                                                         const QString &managedStaging, const QString &installDirectory)
 {
@@ -159,9 +159,15 @@ Expected<StagingPlacement, StepFailure> choosePlacement(const std::optional<Adop
     const auto parentVolume = AdoptionService::volumeUUID(parent);
     const auto managedVolume = FileSystem::makeDirectories(managedStaging) ? AdoptionService::volumeUUID(installDirectory)
                                                                             : std::nullopt;
-    if (parentVolume && managedVolume && *parentVolume == *managedVolume && renameCrosses(managedStaging, parent))
+    const QString beside = parent + u'/' + besideTargetName();
+    // The probe passes through the folder a staging beside the target would use, noted first, so
+    // that a start after a crash finds it there.
+    if (parentVolume && managedVolume && *parentVolume == *managedVolume && recordBesideTarget(managedStaging, beside)
+        && renameCrosses(managedStaging, beside)) {
+        forgetBesideTarget(managedStaging, beside);
         return StagingPlacement{Kind::managed, managedStaging};
-    return StagingPlacement{Kind::besideTarget, parent + u'/' + besideTargetName()};
+    }
+    return StagingPlacement{Kind::besideTarget, beside};
 }
 
 Expected<QString, JobError> copyOut(const QString &appPath, const QString &stagingDirectory, const QString &ditto)
@@ -175,6 +181,7 @@ Expected<QString, JobError> copyOut(const QString &appPath, const QString &stagi
         return unexpected(JobError(UnexpectedFailure{run.error().text}));
     if (run->status != 0)
         return unexpected(JobError(StepFailure{VerificationStep::extract, QStringLiteral("ditto exited %1").arg(run->status)}));
+    InstallCheckpoint::reach("copied");
     // A copy of a volume that was made read-only has read-only folders, and a folder that is not
     // writable can neither be renamed into another one nor emptied: the user's copy is theirs.
     ::nftw(native(staged).constData(), &makeFolderWritable, 16, FTW_PHYS);

@@ -32,8 +32,7 @@ namespace Staging {
 /// The name of the staging folder made beside an adopted copy.
 [[nodiscard]] QString besideTargetName();
 
-/// The build's ditto.
-[[nodiscard]] QString defaultDitto();
+/// How long the copy-out may take.
 inline constexpr double dittoTimeout = 600;
 
 /// The managed staging folder when there is no adopted target or when a rename can cross from it
@@ -44,9 +43,10 @@ inline constexpr double dittoTimeout = 600;
 choosePlacement(const std::optional<AdoptableCopy> &target, const QString &managedStaging,
                 const QString &installDirectory);
 
-/// Copies the app bundle at `appPath` into `stagingDirectory` with ditto; gives the staged path.
+/// Copies the app bundle at `appPath` into `stagingDirectory` with the tool `ditto`; gives the
+/// staged path.
 [[nodiscard]] Expected<QString, JobError> copyOut(const QString &appPath, const QString &stagingDirectory,
-                                                  const QString &ditto = defaultDitto());
+                                                  const QString &ditto);
 
 /// Puts `staged` at `destination` in one step: a rename when nothing is there, otherwise an
 /// atomic exchange of the two. Gives where the previous bundle now lies (the former staged path),

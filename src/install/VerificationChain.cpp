@@ -60,6 +60,7 @@ bool unchangedSinceStart(const InstallEngine::Job &job, const std::optional<Inst
 struct FinalChecks {
     bool running = false;
     std::optional<InstalledSnapshot> snapshot;
+    std::optional<QString> otherGame; // the identifier of another game at the destination
 };
 
 } // namespace
@@ -92,7 +93,9 @@ QCoro::Task<Outcome> InstallEngine::execute(VerificationStep step, StepContext &
         co_return Outcome{};
     }
     case VerificationStep::mount: {
-        auto attach = [dmg = context.dmg] { return DMGMounter::attach(dmg, QDir::tempPath()); };
+        auto attach = [dmg = context.dmg, hdiutil = m_tools.hdiutil] {
+            return DMGMounter::attach(dmg, QDir::tempPath(), hdiutil);
+        };
         auto mounted = co_await offMain(attach);
         if (!mounted)
             co_return unexpected(JobError(UnexpectedFailure{describe(mounted.error())}));
@@ -114,12 +117,14 @@ QCoro::Task<Outcome> InstallEngine::execute(VerificationStep step, StepContext &
         // In use from now on, so that a copy that fails half-way is removed too.
         m_stagingInUse = placement->directory;
         InstallCheckpoint::reach("placed");
-        auto copy = [app = context.mounted->appPath, placement = *placement, staging = m_roots.staging]() -> Expected<QString, JobError> {
+        auto copy = [app = context.mounted->appPath, placement = *placement, staging = m_roots.staging,
+                     ditto = m_tools.ditto]() -> Expected<QString, JobError> {
             if (placement.kind == StagingPlacement::Kind::besideTarget) {
                 if (auto noted = Staging::recordBesideTarget(staging, placement.directory); !noted)
                     return unexpected(JobError(UnexpectedFailure{noted.error().describe()}));
+                InstallCheckpoint::reach("recorded");
             }
-            return Staging::copyOut(app, placement.directory);
+            return Staging::copyOut(app, placement.directory, ditto);
         };
         auto staged = co_await offMain(copy);
         if (!staged)
@@ -135,7 +140,9 @@ QCoro::Task<Outcome> InstallEngine::execute(VerificationStep step, StepContext &
         co_return Outcome{};
     }
     case VerificationStep::notarization: {
-        auto assess = [staged = context.staged.value_or(QString())] { return CodesignVerifier::isNotarized(staged); };
+        auto assess = [staged = context.staged.value_or(QString()), spctl = m_tools.spctl] {
+            return CodesignVerifier::isNotarized(staged, spctl);
+        };
         if (!context.staged || !co_await offMain(assess))
             co_return refuse(step, QStringLiteral("spctl --assess --type exec did not exit 0"));
         co_return Outcome{};
@@ -149,11 +156,11 @@ QCoro::Task<Outcome> InstallEngine::execute(VerificationStep step, StepContext &
             co_return refuse(step, QStringLiteral("the staged bundle's Info.plist is unreadable"));
         if (found->bundleId != plan.expectedBundleId || found->version != plan.expectedVersion
             || (plan.expectedShortVersion && found->shortVersion != *plan.expectedShortVersion))
-            co_return refuse(step, QStringLiteral("staged %1 %2 (%3) != plan %4 %5 (%6)")
-                                       .arg(found->bundleId, found->shortVersion)
-                                       .arg(found->version)
-                                       .arg(plan.expectedBundleId, plan.expectedShortVersion.value_or(QStringLiteral("(any)")))
-                                       .arg(plan.expectedVersion));
+            // Joined, not substituted: the texts come from the bundle and may hold "%1" themselves.
+            co_return refuse(step, u"staged "_qs + found->bundleId + u' ' + found->shortVersion + u" ("_qs
+                                       + QString::number(found->version) + u") != plan "_qs + plan.expectedBundleId
+                                       + u' ' + plan.expectedShortVersion.value_or(u"(any)"_qs) + u" ("_qs
+                                       + QString::number(plan.expectedVersion) + u')');
         co_return Outcome{};
     }
     case VerificationStep::antiDowngrade: {
@@ -188,8 +195,9 @@ QCoro::Task<Outcome> InstallEngine::finalizeInstall(const QString &staged, const
     constexpr auto step = VerificationStep::quarantineStrip;
     const QString key = DefaultsKeys::titleVersionHighWater(job.entry.id);
     const std::int64_t mark = m_highWater.read(key);
-    auto ready = [staged, installDirectory, entry = job.entry, target = job.adoptedTarget, mark]() -> Outcome {
-        if (auto stripped = CodesignVerifier::stripQuarantine(staged); !stripped) {
+    auto ready = [staged, installDirectory, entry = job.entry, target = job.adoptedTarget, mark,
+                  xattr = m_tools.xattr]() -> Outcome {
+        if (auto stripped = CodesignVerifier::stripQuarantine(staged, xattr); !stripped) {
             if (stripped.error().runError)
                 return unexpected(JobError(UnexpectedFailure{stripped.error().runError->text}));
             return refuse(step, QStringLiteral("xattr strip exited %1").arg(stripped.error().status));
@@ -212,9 +220,15 @@ QCoro::Task<Outcome> InstallEngine::finalizeInstall(const QString &staged, const
     if (!*alive)
         co_return refuse(step, QStringLiteral("the install engine is gone"));
 
-    auto look = [entry = job.entry, target = job.adoptedTarget, installDirectory] {
+    const QString destination =
+        job.adoptedTarget ? job.adoptedTarget->canonicalURL : installDirectory + u'/' + QFileInfo(staged).fileName();
+    auto look = [entry = job.entry, target = job.adoptedTarget, installDirectory, destination] {
+        // What lies at the destination goes when the swap succeeds: never another game.
+        const auto plist = target ? std::nullopt : LibraryScanner::readInfoPlist(destination);
+        auto occupant = plist ? plist->text(u"CFBundleIdentifier") : std::nullopt;
         return FinalChecks{!Workspace::runningApplications(entry.bundleId).isEmpty(),
-                           installedSnapshot(entry, target, installDirectory)};
+                           installedSnapshot(entry, target, installDirectory),
+                           occupant != entry.bundleId ? occupant : std::nullopt};
     };
     const FinalChecks seen = co_await offMain(look);
     if (!*alive)
@@ -225,9 +239,9 @@ QCoro::Task<Outcome> InstallEngine::finalizeInstall(const QString &staged, const
         co_return unexpected(JobError(AdoptedCopyChanged{AdoptionRefusal::versionUnreadable()}));
     if (!unchangedSinceStart(job, seen.snapshot))
         co_return refuse(step, QStringLiteral("the installed bundle changed mid-job"));
+    if (seen.otherGame)
+        co_return refuse(step, u"another game lies at the destination: "_qs + *seen.otherGame);
 
-    const QString destination =
-        job.adoptedTarget ? job.adoptedTarget->canonicalURL : installDirectory + u'/' + QFileInfo(staged).fileName();
     InstallCheckpoint::reach("swap");
     auto swap = [staged, destination] { return Staging::performSwap(staged, destination); };
     const auto swapped = co_await offMain(swap);
@@ -236,6 +250,7 @@ QCoro::Task<Outcome> InstallEngine::finalizeInstall(const QString &staged, const
     InstallCheckpoint::reach("swapped");
     if (!*alive)
         co_return Outcome{}; // in place; the next start empties staging
+    const QString staging = m_roots.staging; // read now: the engine may be gone after the next wait
 
     if (job.plan.expectedVersion > m_highWater.read(key)) {
         auto raise = m_highWater.raise(key, job.plan.expectedVersion);
@@ -245,11 +260,12 @@ QCoro::Task<Outcome> InstallEngine::finalizeInstall(const QString &staged, const
     if (!*swapped)
         co_return Outcome{};
 
-    auto dispose = [old = **swapped, bundleId = job.entry.bundleId, staging = m_roots.staging] {
+    auto dispose = [old = **swapped, bundleId = job.entry.bundleId, staging] {
         // Started during the swap: the old bundle stays until the staging folders are emptied.
         if (!Workspace::runningApplications(bundleId).isEmpty())
             return false;
         Staging::removeTree(old);
+        InstallCheckpoint::reach("old bundle removed");
         const QString folder = QFileInfo(old).path();
         if (folder != staging && QDir().rmdir(folder))
             Staging::forgetBesideTarget(staging, folder);

@@ -73,6 +73,21 @@ bool isLinked(const struct stat &status)
     return !S_ISDIR(status.st_mode) && status.st_nlink > 1;
 }
 
+#ifdef VANTRY_TOOL_TEST_HOOKS
+// Test builds of the tool only: the copy fails with EIO on reaching the entry named
+// VANTRY_TEST_FAIL_AT, with what came before it copied, as when a disk fails half-way.
+bool failsHere(const char *name)
+{
+    const char *at = std::getenv("VANTRY_TEST_FAIL_AT");
+    return at && std::strcmp(at, name) == 0;
+}
+#else
+bool failsHere(const char *)
+{
+    return false;
+}
+#endif
+
 bool refuseSpecial(const Entry &entry)
 {
     if (S_ISREG(entry.status.st_mode) || S_ISDIR(entry.status.st_mode) ||
@@ -212,6 +227,8 @@ public:
             m_folders.empty() ? m_destination : m_folders.back().first + '/' + entry.name;
         if (refuseSpecial(entry))
             return false;
+        if (failsHere(entry.name))
+            return complain(path, EIO);
         if (S_ISDIR(entry.status.st_mode)) {
             if (::mkdirat(folder, name, 0700) != 0)
                 return complain(path, errno);
