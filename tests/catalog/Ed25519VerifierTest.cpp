@@ -31,12 +31,16 @@ private Q_SLOTS:
         m_publicKey = base64(pair->publicKey);
     }
 
-    void aGoodSignatureGivesTheSameBytes()
+    void aGoodSignatureGivesTheSameBytesAndOnlyThem()
     {
         // Blanks around the signature, as a served file has them, are not part of it.
         const auto verified = Ed25519Verifier::verify(m_bytes, u"  \r\n"_qs + signatureOf(m_bytes) + u"\r\n\t "_qs, m_publicKey);
         QVERIFY(verified);
         QCOMPARE(verified->bytes(), m_bytes);
+        QByteArray changed = m_bytes;
+        changed[changed.size() - 2] = ' ';
+        QCOMPARE(Ed25519Verifier::verify(changed, signatureOf(m_bytes), m_publicKey).error(),
+                 VerificationError::signatureMismatch);
     }
 
     void malformedKeysAndSignatures()
@@ -51,21 +55,6 @@ private Q_SLOTS:
         const QByteArray raw = *Crypto::decodeBase64Strict(signature);
         for (const QString &malformed : {base64(raw.left(63)), base64(raw + 'x'), QString(signature).insert(10, u'\n')})
             QCOMPARE(Ed25519Verifier::verify(m_bytes, malformed, m_publicKey).error(), VerificationError::malformedSignature);
-    }
-
-    void mismatches()
-    {
-        const QString signature = signatureOf(m_bytes);
-        QByteArray changed = m_bytes;
-        changed[changed.size() - 2] = ' ';
-        QCOMPARE(Ed25519Verifier::verify(changed, signature, m_publicKey).error(), VerificationError::signatureMismatch);
-        const auto other = Crypto::generateEd25519KeyPair();
-        QCOMPARE(Ed25519Verifier::verify(m_bytes, signature, base64(other->publicKey)).error(), VerificationError::signatureMismatch);
-    }
-
-    void sha256IsLowerCaseHex()
-    {
-        QCOMPARE(sha256Hex("abc"), u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs);
     }
 };
 

@@ -4,8 +4,6 @@
 
 using namespace vantry;
 
-Q_DECLARE_METATYPE(std::optional<SystemVersion>)
-
 class VersionCompareTest : public QObject
 {
     Q_OBJECT
@@ -24,11 +22,9 @@ private Q_SLOTS:
         QTest::newRow("four parts") << u"14.2.1.0"_qs << none;
         QTest::newRow("trailing dot") << u"14."_qs << none;
         QTest::newRow("leading zero") << u"14.02"_qs << none;
-        QTest::newRow("plus sign") << u"+14"_qs << none;
         QTest::newRow("negative") << u"-1"_qs << none;
         QTest::newRow("trailing blank") << u"14 "_qs << none;
         QTest::newRow("overflow") << u"9223372036854775808"_qs << none;
-        QTest::newRow("non-ASCII digits") << u"\u0661\u0664"_qs << none;
     }
 
     void parse()

@@ -71,12 +71,10 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<AppcastItem>>("release");
         QTest::addColumn<QString>("expected");
         QTest::newRow("a higher feed minimum, as written") << u"13.0"_qs << item("14") << u"14"_qs;
-        QTest::newRow("a lower feed minimum") << u"13.0"_qs << item("12.0") << u"13.0"_qs;
         QTest::newRow("an equal feed minimum") << u"13.0"_qs << item("13.0.0") << u"13.0"_qs;
         QTest::newRow("an unreadable feed minimum") << u"13.0"_qs << item("14.x") << u"13.0"_qs;
         QTest::newRow("an unreadable entry minimum") << u"13.x"_qs << item("14.0") << u"13.x"_qs;
         QTest::newRow("no feed minimum") << u"13.0"_qs << item() << u"13.0"_qs;
-        QTest::newRow("no release") << u"13.0"_qs << std::optional<AppcastItem>() << u"13.0"_qs;
     }
 
     void effectiveMinimum()
@@ -117,7 +115,6 @@ private Q_SLOTS:
         row("an update at the mark", "13.0", item(), 39, 40, TitleState::updateAvailable());
         row("an update the system is too old for", "13.0", item("14.0"), 39, 0, TitleState::installed());
         row("the same build installed", "13.0", item(), 40, 0, TitleState::installed());
-        row("a newer build installed", "13.0", item(), 41, 0, TitleState::installed());
     }
 
     void decide()
@@ -144,44 +141,47 @@ private Q_SLOTS:
 
     void updateBlock_data()
     {
-        QTest::addColumn<InstallCopy>("current");
+        QTest::addColumn<RestingDecision>("decision");
+        QTest::addColumn<std::optional<InstallResolution>>("resolution");
         QTest::addColumn<std::optional<UpdateBlock::Reason>>("reason");
         using Reason = UpdateBlock::Reason;
-        QTest::newRow("adopted, bundle read-only") << currentCopy(Origin::adopted, false, true)
-                                                   << std::optional(Reason::notWritable);
-        QTest::newRow("adopted, nothing writable") << currentCopy(Origin::adopted, false, false)
-                                                   << std::optional(Reason::notWritable);
-        QTest::newRow("adopted, folder read-only") << currentCopy(Origin::adopted, true, false)
-                                                   << std::optional(Reason::parentNotWritable);
-        QTest::newRow("adopted, writable") << currentCopy(Origin::adopted, true, true) << std::optional<Reason>();
-        QTest::newRow("managed, read-only") << currentCopy(Origin::managed, false, false) << std::optional<Reason>();
+        const RestingDecision update {TitleState::updateAvailable(),
+                                      expectedPlan(entry(), *item())};
+        const auto row = [&](const char *name, Origin origin, bool writable, bool parentWritable,
+                             std::optional<Reason> reason, const RestingDecision &decision) {
+            const InstallCopy current = currentCopy(origin, writable, parentWritable);
+            QTest::newRow(name) << decision << std::optional(InstallResolution {current, {current}})
+                                << reason;
+        };
+        row("adopted, bundle read-only", Origin::adopted, false, true, Reason::notWritable, update);
+        row("adopted, nothing writable", Origin::adopted, false, false, Reason::notWritable,
+            update);
+        row("adopted, folder read-only", Origin::adopted, true, false, Reason::parentNotWritable,
+            update);
+        row("adopted, writable", Origin::adopted, true, true, {}, update);
+        row("managed, read-only", Origin::managed, false, false, {}, update);
+        // Only an offered update is blocked.
+        row("no update", Origin::adopted, false, false, {},
+            {TitleState::installed(), std::nullopt});
+        row("an update without a plan", Origin::adopted, false, false, {},
+            {TitleState::updateAvailable(), std::nullopt});
+        QTest::newRow("no copy") << update << std::optional<InstallResolution>()
+                                 << std::optional<Reason>();
     }
 
     void updateBlock()
     {
-        QFETCH(InstallCopy, current);
+        QFETCH(RestingDecision, decision);
+        QFETCH(std::optional<InstallResolution>, resolution);
         QFETCH(std::optional<UpdateBlock::Reason>, reason);
-        const InstallPlan plan = expectedPlan(entry(), *item());
-        const RestingDecision update {TitleState::updateAvailable(), plan};
-        const auto blocked = InstallPlanner::applyUpdateBlock(update, InstallResolution {current, {current}});
+        const auto blocked = InstallPlanner::applyUpdateBlock(decision, resolution);
         if (reason)
-            QCOMPARE(blocked, std::pair(RestingDecision {TitleState::installed(), std::nullopt},
-                                        std::optional(UpdateBlock {plan, current.canonicalURL, *reason})));
+            QCOMPARE(blocked,
+                     std::pair(RestingDecision {TitleState::installed(), std::nullopt},
+                               std::optional(UpdateBlock {
+                                   *decision.plan, resolution->current.canonicalURL, *reason})));
         else
-            QCOMPARE(blocked, std::pair(update, std::optional<UpdateBlock>()));
-    }
-
-    void onlyAnOfferedUpdateIsBlocked()
-    {
-        const InstallCopy readOnly = currentCopy(Origin::adopted, false, false);
-        const InstallResolution resolution {readOnly, {readOnly}};
-        const std::optional<UpdateBlock> noBlock;
-        for (const RestingDecision &decision :
-             {RestingDecision {TitleState::installed(), std::nullopt},
-              RestingDecision {TitleState::updateAvailable(), std::nullopt}})
-            QCOMPARE(InstallPlanner::applyUpdateBlock(decision, resolution), std::pair(decision, noBlock));
-        const RestingDecision update {TitleState::updateAvailable(), expectedPlan(entry(), *item())};
-        QCOMPARE(InstallPlanner::applyUpdateBlock(update, std::nullopt), std::pair(update, noBlock));
+            QCOMPARE(blocked, std::pair(decision, std::optional<UpdateBlock>()));
     }
 
     void anAdoptedCopyIsHandedOnAsAdoptable()

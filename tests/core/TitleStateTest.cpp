@@ -5,8 +5,6 @@
 using namespace vantry;
 using Case = TitleState::Case;
 
-Q_DECLARE_METATYPE(Case)
-
 class TitleStateTest : public QObject
 {
     Q_OBJECT
@@ -19,7 +17,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("legal");
         const auto row = [](const char *name, Case from, Case to, bool legal) { QTest::newRow(name) << from << to << legal; };
         row("a download starts", Case::queued, Case::downloading, true);
-        row("not backwards", Case::downloading, Case::queued, false);
         row("a download is cancelled back to where it started", Case::downloading, Case::updateAvailable, true);
         row("a failed job is tried again", Case::failed, Case::queued, true);
         row("a case is not a transition to itself", Case::available, Case::available, false);
@@ -53,10 +50,8 @@ private Q_SLOTS:
         for (const auto value : TitleState::allCases)
             QCOMPARE(TitleState::caseFromRawValue(TitleState::rawValue(value)), std::optional(value));
         QCOMPARE(TitleState::caseFromRawValue(u"Running"), std::nullopt);
-        for (const auto step : allVerificationSteps) {
+        for (const auto step : allVerificationSteps)
             QCOMPARE(verificationStepFromRawValue(rawValue(step)), std::optional(step));
-            QVERIFY(!stepName(step).isEmpty() && userMessage(step).endsWith(u'.'));
-        }
         QCOMPARE(verificationStepFromRawValue(u"Mount"), std::nullopt);
     }
 };

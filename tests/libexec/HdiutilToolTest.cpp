@@ -4,9 +4,6 @@
 
 #include <signing/DiskImage.h>
 
-#include <support/TestHome.h>
-#include <support/ToolRun.h>
-
 #include <QDir>
 #include <QTest>
 
@@ -41,13 +38,13 @@ private Q_SLOTS:
         const auto at = [&](const char *path) { return root + QString::fromLatin1(path); };
         QVERIFY(QDir().mkpath(at("source/Game.app")) && QDir().mkpath(at("attached")) &&
                 QDir().mkpath(at("victim")));
-        QVERIFY(test::writeFile(at("source/Game.app/game"), "game") &&
-                test::writeFile(at("victim/keep"), "theirs"));
+        QVERIFY(test::put(at("source/Game.app/game"), "game") &&
+                test::put(at("victim/keep"), "theirs"));
         QVERIFY(DiskImage::create(at("source/Game.app"), at("game.dmg")));
         QCOMPARE(hdiutil({u"attach"_qs, u"-mountpoint"_qs, at("attached"), at("game.dmg")}).status,
                  0);
         QVERIFY(QFile::link(at("attached"), at("link")));
-        QVERIFY(marker != u"touched"_qs || test::writeFile(at("victim/.vantry-extracted"), ""));
+        QVERIFY(marker != u"touched"_qs || test::put(at("victim/.vantry-extracted"), ""));
         QVERIFY(marker != u"copied"_qs ||
                 QFile::copy(at("attached/.vantry-extracted"), at("victim/.vantry-extracted")));
 

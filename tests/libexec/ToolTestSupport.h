@@ -1,26 +1,16 @@
 #pragma once
 
+#include <support/TestHome.h>
 #include <support/ToolRun.h>
 
 #include <QFile>
 #include <QMap>
-#include <QProcess>
-#include <QScopeGuard>
 
 #include <optional>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <vector>
 
 namespace vantry::test {
-
-inline bool writeFile(const QString &path, const QByteArray &bytes, mode_t mode = 0644)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
-           file.write(bytes) == bytes.size() && file.flush() &&
-           ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
 
 inline bool setAttribute(const QString &path, const char *name, const QByteArray &value)
 {
@@ -49,14 +39,6 @@ inline QMap<QByteArray, QByteArray> userAttributes(const QString &path)
             result.insert(name, attribute(path, name).value_or("(unreadable)"));
     }
     return result;
-}
-
-/// Removes `path` when the result goes: QTemporaryDir cannot remove names that are not UTF-8.
-[[nodiscard]] inline auto removeAtEnd(const QByteArray &path)
-{
-    return qScopeGuard([path] {
-        QProcess::execute(u"rm"_qs, {u"-rf"_qs, QFile::decodeName(path)});
-    });
 }
 
 #ifdef SWAP_HOOK_TOOL

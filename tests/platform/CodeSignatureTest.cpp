@@ -6,6 +6,7 @@
 #include <signing/PrivateKeys.h>
 
 #include <support/BundleBuilder.h>
+#include <support/TestHome.h>
 #include <support/ToolRun.h>
 
 #include <QProcess>
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace vantry;
@@ -47,28 +49,6 @@ QString in(const QString &bundle, const QString &path)
     return bundle + u"/Contents/"_qs + path;
 }
 
-bool put(const QString &path, const QByteArray &bytes, mode_t mode = 0644)
-{
-    return FileSystem::makeDirectories(QFileInfo(path).path()) &&
-           FileSystem::writeFileAtomically(path, bytes, mode);
-}
-
-bool flipLastByte(const QString &path)
-{
-    auto bytes = FileSystem::readFile(path);
-    const auto mode = FileSystem::permissions(path);
-    if (!bytes || bytes->isEmpty() || !mode)
-        return false;
-    bytes->back() ^= 0x01;
-    return bool(FileSystem::writeFileAtomically(path, *bytes, *mode));
-}
-
-Certificate certificateFor(const QString &team, const QByteArray &anchorKey,
-                           const Crypto::Ed25519KeyPair &developer)
-{
-    return *makeCertificate(anchorKey, team, u"Someone Else"_qs, developer.publicKey);
-}
-
 // One-line builders of the matrix's changes. A shell command runs in the bundle's Contents.
 Mutation sh(const char *command)
 {
@@ -99,8 +79,10 @@ Mutation signedBy(QString team, QByteArray anchorKey, QString inside = {})
         const auto developer = *Crypto::generateEd25519KeyPair();
         const QByteArray anchor =
             anchorKey.isEmpty() ? Crypto::generateEd25519KeyPair()->privateKeyPem : anchorKey;
+        const auto certificate =
+            makeCertificate(anchor, team, u"Someone Else"_qs, developer.publicKey);
         return bool(signBundle(inside.isEmpty() ? b : in(b, inside), developer.privateKeyPem,
-                               certificateFor(team, anchor, developer)));
+                               *certificate));
     };
 }
 // A developer who signs whatever is on disk, without the signing side's own checks.
@@ -126,16 +108,6 @@ Mutation restapled(std::function<void(NotarizationTicket &)> change, QByteArray 
         return bool(stapleTicket(b, *ticket));
     };
 }
-// The ticket of another build of the same game.
-Mutation ticketOfAnotherBuild()
-{
-    return [](const QString &b) {
-        const QString ticket = u"/Contents/_CodeSignature/notarization-ticket"_qs;
-        const auto other = BundleBuilder().setReadme("other text\n").build(b + u"/../other"_qs);
-        return other && QFile::remove(b + ticket) && QFile::copy(*other + ticket, b + ticket);
-    };
-}
-
 enum class Spctl { skip, run };
 
 void row(const char *name, Mutation mutate, std::optional<SignatureFailure> expected,
@@ -161,10 +133,6 @@ Manifest::Entry entry(QByteArray path, Manifest::Kind kind = Manifest::Kind::dir
     return {std::move(path), kind, file ? QByteArray(32, '\xab') : QByteArray(), false,
             std::move(target)};
 }
-Manifest::Entry fileEntry(QByteArray path)
-{
-    return entry(std::move(path), Manifest::Kind::file);
-}
 Manifest::Entry linkEntry(QByteArray path, QByteArray target)
 {
     return entry(std::move(path), Manifest::Kind::symbolicLink, std::move(target));
@@ -179,16 +147,11 @@ Manifest manifestOf(QList<Manifest::Entry> entries)
 
 } // namespace
 
-Q_DECLARE_METATYPE(Mutation)
-Q_DECLARE_METATYPE(Spctl)
-Q_DECLARE_METATYPE(std::optional<SignatureFailure>)
-Q_DECLARE_METATYPE(std::optional<NotarizationRefusal>)
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(QList<Manifest::Entry>)
-
 class CodeSignatureTest : public QObject
 {
     Q_OBJECT
+
+    test::TestHome m_home;
 
 private Q_SLOTS:
     void requirementsAreReadForTheirTeamClause_data()
@@ -208,9 +171,7 @@ private Q_SLOTS:
         row("two team clauses", clause + u" and "_qs + clause);
         row("or", u"anchor apple generic or "_qs + clause);
         row("trailing and", clause + u" and"_qs);
-        row("unknown clause", u"identifier \"com.x\" and "_qs + clause);
         row("unknown field", u"certificate leaf[subject.CN] and "_qs + clause);
-        row("unknown marker", u"certificate leaf[field.1.2.3] and "_qs + clause);
         row("marker on the wrong certificate",
             u"certificate 2[field.1.2.840.113635.100.6.2.6] and "_qs + clause);
         row("team on the intermediate", u"certificate 1[subject.OU] = \"ZQ8WN2KD4T\""_qs);
@@ -248,12 +209,12 @@ private Q_SLOTS:
               withCertificate("developer Zo", "developer  Zo"), withCertificate("Zoë", "Zo\xff"),
               withCertificate("Zoë", "Zo\t"), withCertificate("certificate 1", "certificate 2"),
               withCertificate(key, lastBitSet),
-              withCertificate(key, developer.publicKey.left(31).toBase64()),
-              certificate.left(certificate.indexOf("signature "))})
+              withCertificate(key, developer.publicKey.left(31).toBase64())})
             QVERIFY2(!Certificate::parse(variant), variant.constData());
 
-        const Manifest manifest = manifestOf(
-            {entry("a"), fileEntry("a/b"), linkEntry("a/c", "../x y"), fileEntry("z%\n\xff")});
+        const Manifest manifest =
+            manifestOf({entry("a"), entry("a/b", Manifest::Kind::file), linkEntry("a/c", "../x y"),
+                        entry("z%\n\xff", Manifest::Kind::file)});
         const QByteArray bytes = manifest.bytes();
         const QByteArray digest = QByteArray(32, '\xab').toHex();
         const QByteArray file = "file a/b " + digest + " -\n";
@@ -288,7 +249,6 @@ private Q_SLOTS:
         const QByteArray text = encodePath(every);
         QVERIFY(std::all_of(text.begin(), text.end(), [](char c) { return c > 0x20 && c < 0x7f; }));
         QCOMPARE(decodePath(text), every);
-        QCOMPARE(encodePath("a b/%\n\xc3\xa9"), QByteArray("a%20b/%25%0A%C3%A9"));
         for (const QByteArray &bad :
              {QByteArray("%2"), QByteArray("%41"), QByteArray("%e9"), QByteArray("a b")})
             QVERIFY2(!decodePath(bad), bad.constData());
@@ -298,7 +258,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<Manifest::Entry>>("entries");
         QTest::addColumn<bool>("inside");
-        const QList<Manifest::Entry> tree {entry("x"), entry("x/y"), fileEntry("x/y/f")};
+        const QList<Manifest::Entry> tree {entry("x"), entry("x/y"),
+                                           entry("x/y/f", Manifest::Kind::file)};
         const auto with = [&](QList<Manifest::Entry> links) { return tree + links; };
         QTest::newRow("to a file beside") << with({linkEntry("x/l", "y/f")}) << true;
         QTest::newRow("up and down again") << with({linkEntry("x/y/l", "../../x/y/f")}) << true;
@@ -352,10 +313,6 @@ private Q_SLOTS:
                 then(sh("printf x >> Frameworks/Engine.framework/Engine"),
                      resealed(NestedCode::keepAsIs)),
                 R::nestedCodeInvalid, engine + u"/Engine"_qs, R::fileModified);
-        refused("the nested framework unsigned, the bundle sealed again",
-                then(sh("rm -r Frameworks/Engine.framework/_CodeSignature"),
-                     resealed(NestedCode::keepAsIs)),
-                R::nestedCodeInvalid, engine, R::notSigned);
         refused("the nested framework signed by another team",
                 then(signedBy(u"AB12CD34EF"_qs, mine, engine), resealed(NestedCode::keepAsIs)),
                 R::nestedCodeInvalid, engine, R::wrongTeam);
@@ -396,8 +353,10 @@ private Q_SLOTS:
         using N = NotarizationRefusal;
         row("no ticket", sh("rm _CodeSignature/notarization-ticket"), {}, N::noTicket);
         row("signed again, the old ticket goes", resealed(), {}, N::noTicket);
-        row("the ticket of another build of the same game", ticketOfAnotherBuild(), {},
-            N::ticketForOtherCode);
+        row("the ticket of another build of the same game", restapled([](NotarizationTicket &t) {
+                t.manifestDigest = Crypto::sha256Digest("other");
+            }),
+            {}, N::ticketForOtherCode);
         row("a ticket not from the notary",
             restapled([](NotarizationTicket &) {}, Crypto::generateEd25519KeyPair()->privateKeyPem),
             {}, N::ticketNotFromNotary);
@@ -438,18 +397,11 @@ private Q_SLOTS:
 
     void theRequirementAndTheKeysDecide()
     {
-        const auto anchor = *Crypto::generateEd25519KeyPair();
-        const auto notary = *Crypto::generateEd25519KeyPair();
-        const auto developer = *Crypto::generateEd25519KeyPair();
         QTemporaryDir folder;
-        const auto bundle =
-            BundleBuilder()
-                .setDeveloper(developer.privateKeyPem,
-                              certificateFor(u"ZQ8WN2KD4T"_qs, anchor.privateKeyPem, developer))
-                .setAnchorPublicKey(anchor.publicKey)
-                .setNotaryKey(notary.privateKeyPem)
-                .build(folder.path());
+        const auto bundle = BundleBuilder().build(folder.path());
         QVERIFY2(bundle, qPrintable(bundle.error()));
+        const QByteArray anchor = builtInAnchorKey(),
+                         other = Crypto::generateEd25519KeyPair()->publicKey;
         const auto refusal = [&](const QString &requirement, QByteArrayView anchorKey,
                                  const QString &path = {}) {
             const auto validated =
@@ -457,17 +409,19 @@ private Q_SLOTS:
             return validated ? std::nullopt : std::optional(validated.error().reason);
         };
         const QString team = u"certificate leaf[subject.OU] = \"ZQ8WN2KD4T\""_qs;
-        QCOMPARE(refusal(team, anchor.publicKey), std::nullopt);
-        QCOMPARE(refusal(developerIdRequirement(u"AB12CD34EF"), anchor.publicKey),
-                 Refusal::wrongTeam);
-        QCOMPARE(refusal(u"anchor apple generic"_qs, anchor.publicKey),
-                 Refusal::unreadableRequirement);
-        QCOMPARE(refusal(team, builtInAnchorKey()), Refusal::certificateNotFromAnchor);
-        QCOMPARE(refusal(team, anchor.publicKey, folder.filePath(u"Missing.app"_qs)),
-                 Refusal::notABundle);
-        QVERIFY(assessNotarization(*bundle, notary.publicKey, anchor.publicKey));
-        QCOMPARE(assessNotarization(*bundle, builtInNotaryKey(), anchor.publicKey).error().reason,
+        QCOMPARE(refusal(team, anchor), std::nullopt);
+        QCOMPARE(refusal(developerIdRequirement(u"AB12CD34EF"), anchor), Refusal::wrongTeam);
+        QCOMPARE(refusal(u"anchor apple generic"_qs, anchor), Refusal::unreadableRequirement);
+        QCOMPARE(refusal(team, other), Refusal::certificateNotFromAnchor);
+        QCOMPARE(refusal(team, anchor, folder.filePath(u"Missing.app"_qs)), Refusal::notABundle);
+        QVERIFY(assessNotarization(*bundle, builtInNotaryKey(), anchor));
+        QCOMPARE(assessNotarization(*bundle, other, anchor).error().reason,
                  NotarizationRefusal::ticketNotFromNotary);
+        QCOMPARE(assessNotarization(*bundle, builtInNotaryKey(), other).error().reason,
+                 NotarizationRefusal::signatureInvalid);
+        // The launcher's assessment runs the build's spctl; a tool that cannot run refuses.
+        QVERIFY(CodesignVerifier::isNotarized(*bundle));
+        QVERIFY(!CodesignVerifier::isNotarized(*bundle, folder.filePath(u"no-spctl"_qs)));
     }
 
     void nestedCodeIsCheckedWhereTheWalkFoundIt()
@@ -486,7 +440,7 @@ private Q_SLOTS:
                 return;
             swapped = QFile::rename(frameworks, frameworks + u".moved"_qs) &&
                       QFile::link(in(*pristine, u"Frameworks"_qs), frameworks) &&
-                      put(frameworks + u".moved/Engine.framework/Engine"_qs, "changed", 0755);
+                      test::put(frameworks + u".moved/Engine.framework/Engine"_qs, "changed", 0755);
         });
         const auto resetHook = qScopeGuard([] { setBeforeNestedCheck({}); });
         const auto validated = validate(*bundle, developerIdRequirement());
@@ -503,11 +457,7 @@ private Q_SLOTS:
         // Names as raw bytes: Qt would not keep bytes that are not UTF-8.
         const QByteArray resources = QFile::encodeName(in(*bundle, u"Resources/"_qs));
         const QByteArray oddNames[] = {"with space", "new\nline", "per%cent", "latin \xe9\xff"};
-        // Qt cannot remove what it cannot name: the odd names go by their bytes.
-        const auto removeOddNames = qScopeGuard([&] {
-            for (const QByteArray &name : oddNames)
-                ::unlink((resources + name).constData());
-        });
+        const auto tidy = test::removeAtEnd(QFile::encodeName(folder.path()));
         for (const QByteArray &name : oddNames) {
             const int fd =
                 ::open((resources + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -519,18 +469,49 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < large.size(); ++i)
             large[i] = char(i * 7919 % 251);
         const QString largePath = in(*bundle, u"Resources/large.bin"_qs);
-        QVERIFY(put(largePath, large));
+        QVERIFY(test::put(largePath, large));
         QVERIFY(signBundle(*bundle, Dev::developerKey(), Dev::certificate()));
         QVERIFY(CodesignVerifier::signatureValid(*bundle));
         const auto manifest = scanBundle(*bundle, u"ZQ8WN2KD4T"_qs);
-        QCOMPARE(manifest->find("Contents/Resources/large.bin")->digest, Crypto::sha256Digest(large));
+        QCOMPARE(manifest->find("Contents/Resources/large.bin")->digest,
+                 Crypto::sha256Digest(large));
         for (const QByteArray &name : oddNames)
             QVERIFY2(manifest->find("Contents/Resources/" + name), name.constData());
 
-        QVERIFY(flipLastByte(largePath));
+        large.back() ^= 0x01; // in the last piece
+        QVERIFY(test::put(largePath, large));
         QCOMPARE(
             std::optional(validate(*bundle, developerIdRequirement()).error()),
             (SignatureFailure {Refusal::fileModified, u"Contents/Resources/large.bin"_qs, {}}));
+    }
+
+    void theQuarantineGoesFromTheBundle()
+    {
+        // The build's xattr, behind a wrapper that logs each call.
+        const QString log = m_home.scratch(u"xattr.log"_qs), xattr = m_home.scratch(u"xattr"_qs);
+        QVERIFY(test::put(xattr,
+                          "#!/bin/sh\necho \"$*\" >> '" + QFile::encodeName(log) + "'\nexec '" +
+                              QFile::encodeName(CodesignVerifier::defaultXattr()) + "' \"$@\"\n",
+                          0755));
+        const auto bundle = BundleBuilder(u"Mazzle"_qs).build(m_home.scratch(u"q"_qs));
+        const auto logged = [&] { return QString::fromUtf8(*FileSystem::readFile(log)); };
+
+        // Without the attribute only the probe runs.
+        QVERIFY(CodesignVerifier::stripQuarantine(*bundle, xattr));
+        QCOMPARE(logged(), u"-p com.apple.quarantine "_qs + *bundle + u'\n');
+
+        // With it, the whole tree is stripped (xattr's own tests say how), and the attribute not
+        // being part of the signature, the bundle still validates.
+        const QByteArray inside = QFile::encodeName(*bundle + u"/Contents/Info.plist"_qs);
+        for (const QByteArray &path : {QFile::encodeName(*bundle), inside})
+            QCOMPARE(::lsetxattr(path.constData(), "user.com.apple.quarantine", "0081;", 5, 0), 0);
+        QVERIFY(CodesignVerifier::stripQuarantine(*bundle, xattr));
+        QVERIFY(logged().contains(u"-rd com.apple.quarantine "_qs + *bundle));
+        QVERIFY(::lgetxattr(inside.constData(), "user.com.apple.quarantine", nullptr, 0) < 0);
+        QVERIFY(CodesignVerifier::signatureValid(*bundle));
+        const auto missingTool =
+            CodesignVerifier::stripQuarantine(*bundle, m_home.scratch(u"no-xattr"_qs));
+        QVERIFY(!missingTool && missingTool.error().runError);
     }
 };
 

@@ -118,7 +118,6 @@ private Q_SLOTS:
         QTest::newRow("a link refused") << u"link"_qs << qsizetype(5) << false << ELOOP;
         QTest::newRow("a link followed") << u"link"_qs << qsizetype(5) << true << 0;
         QTest::newRow("a FIFO") << u"fifo"_qs << qsizetype(5) << true << EINVAL;
-        QTest::newRow("a device") << u"zero"_qs << qsizetype(5) << true << EINVAL;
         QTest::newRow("a folder") << QString() << qsizetype(5) << true << EISDIR;
     }
 
@@ -131,7 +130,6 @@ private Q_SLOTS:
         test::TestHome home;
         QVERIFY(FileSystem::writeNewFile(home.scratch(u"file"_qs), "bytes", 0644));
         QVERIFY(QFile::link(home.scratch(u"file"_qs), home.scratch(u"link"_qs)));
-        QVERIFY(QFile::link(u"/dev/zero"_qs, home.scratch(u"zero"_qs)));
         QCOMPARE(::mkfifo(QFile::encodeName(home.scratch(u"fifo"_qs)).constData(), 0644), 0);
 
         const auto read = FileSystem::readSmallFile(home.scratch(name), limit,

@@ -54,27 +54,13 @@ private Q_SLOTS:
     {
         test::TestHome home;
         const QString path = home.scratch(u"defaults.json"_qs);
-        QVERIFY(test::put(path, R"({"float": 3.0, "huge": 18446744073709551615, "neg": -5, "text": "7",
+        QVERIFY(test::put(path, R"({"float": 3.0, "huge": 18446744073709551615, "neg": -5,
                                     "flag": false})"));
         UserDefaults defaults(path);
         QCOMPARE(defaults.integer(u"float"_qs), std::nullopt);
         QCOMPARE(defaults.integer(u"huge"_qs), std::nullopt);
         QCOMPARE(defaults.integer(u"neg"_qs), Integer(-5));
-        QCOMPARE(defaults.integer(u"text"_qs), std::nullopt);
         QCOMPARE(defaults.boolean(u"flag"_qs), std::optional(false));
-    }
-
-    void aWriteKeepsWhatAnotherInstanceWrote()
-    {
-        test::TestHome home;
-        const QString path = home.scratch(u"defaults.json"_qs);
-        UserDefaults first(path);
-        UserDefaults second(path);
-        QVERIFY(first.setText(u"theme"_qs, u"atrium"_qs));
-        QVERIFY(second.setBoolean(u"soundEnabled"_qs, false));
-        QCOMPARE(UserDefaults(path).text(u"theme"_qs), std::optional(u"atrium"_qs));
-        QCOMPARE(UserDefaults(path).boolean(u"soundEnabled"_qs), std::optional(false));
-        QCOMPARE(second.text(u"theme"_qs), std::optional(u"atrium"_qs));
     }
 
     void aRaisedIntegerNeverFalls()

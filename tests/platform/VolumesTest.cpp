@@ -2,9 +2,10 @@
 #include <platform/Volumes.h>
 
 #include <support/TestHome.h>
+#include <support/ToolRun.h>
 
 #include <QDir>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,43 +46,6 @@ bool systemSaysReadOnly(const QString &path)
     return ::statvfs(QFile::encodeName(path).constData(), &status) == 0 &&
            (status.f_flag & ST_RDONLY) != 0;
 }
-
-bool run(const QString &program, const QStringList &arguments, QString *errors = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (errors)
-        *errors = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    return ok;
-}
-
-// A folder holding one file, packed into a SquashFS image beside it, with an empty mount folder.
-struct ImageFixture {
-    QTemporaryDir root;
-    QString source = root.filePath(u"source"_qs);
-    QString image = root.filePath(u"image.squashfs"_qs);
-    QString mountPoint = root.filePath(u"mount"_qs);
-    bool build()
-    {
-        QDir().mkpath(source);
-        QDir().mkpath(mountPoint);
-        QFile file(source + u"/file"_qs);
-        if (!file.open(QIODevice::WriteOnly) || file.write("data") != 4)
-            return false;
-        file.close();
-        return run(u"mksquashfs"_qs,
-                   {source, image, u"-noappend"_qs, u"-quiet"_qs, u"-no-progress"_qs});
-    }
-};
-
-// Runs a command when the scope ends: the unmount that must happen however the test ends.
-struct AtExit {
-    QString program;
-    QStringList arguments;
-    ~AtExit() { run(program, arguments); }
-};
 
 const QByteArray table = "1 0 254:0 / / rw - ext4 /dev/vda rw\n"
                          "2 1 0:30 / /home rw - tmpfs tmpfs rw\n"
@@ -220,23 +184,32 @@ private Q_SLOTS:
 
     void imagesAreReadOnlyAndLoopDevicesRemovable()
     {
-        ImageFixture fixture;
-        QVERIFY(fixture.build());
-        const QString file = fixture.mountPoint + u"/file"_qs;
-        QString errors;
-        if (!run(u"squashfuse"_qs, {fixture.image, fixture.mountPoint}, &errors))
-            QSKIP(qPrintable(u"FUSE is not usable here: "_qs + errors));
+        // A folder holding one file, packed into a SquashFS image, mounted on an empty folder.
+        test::TestHome home;
+        const QString source = home.scratch(u"source"_qs),
+                      image = home.scratch(u"image.squashfs"_qs);
+        const QString mountPoint = home.scratch(u"mount"_qs), file = mountPoint + u"/file"_qs;
+        QVERIFY(test::put(source + u"/file"_qs, "data") && QDir().mkpath(mountPoint));
+        QCOMPARE(
+            test::runTool(u"mksquashfs"_qs, {source, image, u"-noappend"_qs, u"-quiet"_qs}).status,
+            0);
+        if (const auto fuse = test::runTool(u"squashfuse"_qs, {image, mountPoint});
+            fuse.status != 0)
+            QSKIP("FUSE is not usable here: " + fuse.err);
         {
-            const AtExit unmount {u"fusermount3"_qs, {u"-u"_qs, fixture.mountPoint}};
+            const auto unmount = qScopeGuard([&] {
+                test::runTool(u"fusermount3"_qs, {u"-u"_qs, mountPoint});
+            });
             // Mounted without -o ro, the system reports it writable: only its type makes it read-only.
-            QVERIFY(!systemSaysReadOnly(fixture.mountPoint));
+            QVERIFY(!systemSaysReadOnly(mountPoint));
             QCOMPARE(Volumes::flags(file), Flags(true, false));
-            QVERIFY(Volumes::uuid(file) != Volumes::uuid(fixture.source));
+            QVERIFY(Volumes::uuid(file) != Volumes::uuid(source));
         }
-        if (!run(u"mount"_qs, {u"-t"_qs, u"squashfs"_qs, u"-o"_qs, u"loop,ro"_qs, fixture.image, fixture.mountPoint},
-                 &errors))
-            QSKIP(qPrintable(u"loop mounts are not available here: "_qs + errors));
-        const AtExit unmount {u"umount"_qs, {fixture.mountPoint}};
+        const auto loop = test::runTool(
+            u"mount"_qs, {u"-t"_qs, u"squashfs"_qs, u"-o"_qs, u"loop,ro"_qs, image, mountPoint});
+        if (loop.status != 0)
+            QSKIP("loop mounts are not available here: " + loop.err);
+        const auto unmount = qScopeGuard([&] { test::runTool(u"umount"_qs, {mountPoint}); });
         QCOMPARE(Volumes::flags(file), Flags(true, true));
     }
 };

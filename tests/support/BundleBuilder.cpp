@@ -61,82 +61,8 @@ QByteArray DevelopmentSigning::notaryKey()
 }
 
 BundleBuilder::BundleBuilder(QString name)
-    : m_name(std::move(name)), m_identifier(QStringLiteral("com.vantry.test.") + m_name.toLower()),
-      m_executableName(m_name)
+    : m_name(std::move(name)), m_identifier(QStringLiteral("com.vantry.test.") + m_name.toLower())
 {
-}
-
-BundleBuilder &BundleBuilder::setBundleIdentifier(QString identifier)
-{
-    m_identifier = std::move(identifier);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setExecutableName(QString name)
-{
-    m_executableName = std::move(name);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setBundleVersion(QString version)
-{
-    m_bundleVersion = std::move(version);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setShortVersion(QString version)
-{
-    m_shortVersion = std::move(version);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setMinimumSystemVersion(QString version)
-{
-    m_minimumSystemVersion = std::move(version);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setExecutableSource(QString path)
-{
-    m_executableSource = std::move(path);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setFramework(std::optional<QString> name)
-{
-    m_framework = std::move(name);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setReadme(QByteArray text)
-{
-    m_readme = std::move(text);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setSigning(Signing signing)
-{
-    m_signing = signing;
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setDeveloper(QByteArray privateKeyPem,
-                                           CodeSignature::Certificate certificate)
-{
-    m_developer = std::pair(std::move(privateKeyPem), std::move(certificate));
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setAnchorPublicKey(QByteArray publicKey)
-{
-    m_anchorPublicKey = std::move(publicKey);
-    return *this;
-}
-
-BundleBuilder &BundleBuilder::setNotaryKey(QByteArray privateKeyPem)
-{
-    m_notaryKey = std::move(privateKeyPem);
-    return *this;
 }
 
 Expected<QString, QString> BundleBuilder::build(const QString &folder) const
@@ -150,18 +76,17 @@ Expected<QString, QString> BundleBuilder::build(const QString &folder) const
     }
     const PlistValue info(PlistValue::Dictionary {
         {QStringLiteral("CFBundleIdentifier"), m_identifier},
-        {QStringLiteral("CFBundleExecutable"), m_executableName},
+        {QStringLiteral("CFBundleExecutable"), m_name},
         {QStringLiteral("CFBundleVersion"), m_bundleVersion},
         {QStringLiteral("CFBundleShortVersionString"), m_shortVersion},
         {QStringLiteral("LSMinimumSystemVersion"), m_minimumSystemVersion},
     });
-    const auto executable = FileSystem::readFile(m_executableSource);
+    const auto executable = FileSystem::readFile(QStringLiteral("/bin/sleep"));
     if (!executable)
         return unexpected(executable.error().describe());
     for (const auto &[path, bytes, mode] :
          {std::tuple {contents + QStringLiteral("/Info.plist"), info.toXml(), mode_t(0644)},
-          std::tuple {contents + QStringLiteral("/MacOS/") + m_executableName, *executable,
-                      mode_t(0755)},
+          std::tuple {contents + QStringLiteral("/MacOS/") + m_name, *executable, mode_t(0755)},
           std::tuple {contents + QStringLiteral("/Resources/readme.txt"), m_readme,
                       mode_t(0644)}}) {
         if (auto problem = write(path, bytes, mode))
@@ -194,10 +119,7 @@ Expected<QString, QString> BundleBuilder::build(const QString &folder) const
         return unexpected(describe(signedBundle.error()));
     if (m_signing == Signing::signedOnly)
         return bundle;
-    const QByteArray anchor = m_anchorPublicKey.value_or(CodeSignature::builtInAnchorKey());
-    if (auto stapled = CodeSignature::notarize(
-            bundle, m_notaryKey.value_or(DevelopmentSigning::notaryKey()), anchor);
-        !stapled)
+    if (auto stapled = CodeSignature::notarize(bundle, DevelopmentSigning::notaryKey()); !stapled)
         return unexpected(describe(stapled.error()));
     return bundle;
 }

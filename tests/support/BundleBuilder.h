@@ -24,15 +24,15 @@ namespace DevelopmentSigning {
 /// Builds a small game bundle `<folder>/<Name>.app` at test time:
 ///
 ///     Contents/Info.plist                      identifier, executable, versions, minimum system
-///     Contents/MacOS/<executable>              a copy of /bin/sleep unless set, mode 0755
+///     Contents/MacOS/<Name>                    a copy of /bin/sleep, mode 0755
 ///     Contents/Resources/readme.txt
 ///     Contents/Frameworks/<X>.framework/       unless set to none:
 ///         Resources/Info.plist, <X> (mode 0755)
 ///
 /// then signs it (nested framework first) and notarizes it with the same library calls the
-/// maker's tool makes (signBundle, notarize), with the development keys unless others are set;
-/// tests make another developer's key and certificate with the same library, which this header
-/// brings.
+/// maker's tool makes (signBundle, notarize), with the development keys (the developer's unless
+/// set); tests make another developer's key and certificate with the same library, which this
+/// header brings.
 class BundleBuilder
 {
 public:
@@ -40,43 +40,42 @@ public:
 
     explicit BundleBuilder(QString name = QStringLiteral("Game"));
 
-    BundleBuilder &setBundleIdentifier(QString identifier);
-    BundleBuilder &setExecutableName(QString name);
-    BundleBuilder &setBundleVersion(QString version);
-    BundleBuilder &setShortVersion(QString version);
-    BundleBuilder &setMinimumSystemVersion(QString version);
-    /// The file copied as the executable.
-    BundleBuilder &setExecutableSource(QString path);
+    BundleBuilder &setBundleIdentifier(QString id) { return set(m_identifier, std::move(id)); }
+    BundleBuilder &setBundleVersion(QString v) { return set(m_bundleVersion, std::move(v)); }
+    BundleBuilder &setShortVersion(QString v) { return set(m_shortVersion, std::move(v)); }
+    BundleBuilder &setMinimumSystemVersion(QString v)
+    {
+        return set(m_minimumSystemVersion, std::move(v));
+    }
     /// The nested framework's name without ".framework"; nothing for no framework.
-    BundleBuilder &setFramework(std::optional<QString> name);
+    BundleBuilder &setFramework(std::optional<QString> v) { return set(m_framework, std::move(v)); }
     /// A text put into Contents/Resources/readme.txt, so that two bundles can differ.
-    BundleBuilder &setReadme(QByteArray text);
-    BundleBuilder &setSigning(Signing signing);
-    BundleBuilder &setDeveloper(QByteArray privateKeyPem, CodeSignature::Certificate certificate);
-    BundleBuilder &setNotaryKey(QByteArray privateKeyPem);
-    /// The anchor the notary checks the signature under before it staples (raw 32 bytes; the
-    /// build's anchor unless set).
-    BundleBuilder &setAnchorPublicKey(QByteArray publicKey);
+    BundleBuilder &setReadme(QByteArray text) { return set(m_readme, std::move(text)); }
+    BundleBuilder &setSigning(Signing signing) { return set(m_signing, signing); }
+    BundleBuilder &setDeveloper(QByteArray privateKeyPem, CodeSignature::Certificate certificate)
+    {
+        return set(m_developer, std::pair(std::move(privateKeyPem), std::move(certificate)));
+    }
 
     /// The bundle's path, or what went wrong.
     [[nodiscard]] Expected<QString, QString> build(const QString &folder) const;
 
-    [[nodiscard]] QString bundleIdentifier() const { return m_identifier; }
-
 private:
+    template <class T, class V> BundleBuilder &set(T &member, V value)
+    {
+        member = std::move(value);
+        return *this;
+    }
+
     QString m_name;
     QString m_identifier;
-    QString m_executableName;
     QString m_bundleVersion = QStringLiteral("1");
     QString m_shortVersion = QStringLiteral("1.0");
     QString m_minimumSystemVersion = QStringLiteral("2.31");
-    QString m_executableSource = QStringLiteral("/bin/sleep");
     std::optional<QString> m_framework = QStringLiteral("Engine");
     QByteArray m_readme = "A game for tests.\n";
     Signing m_signing = Signing::notarized;
     std::optional<std::pair<QByteArray, CodeSignature::Certificate>> m_developer;
-    std::optional<QByteArray> m_notaryKey;
-    std::optional<QByteArray> m_anchorPublicKey;
 };
 
 } // namespace vantry::test

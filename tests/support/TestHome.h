@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QFile>
 #include <QList>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -34,6 +37,14 @@ private:
 
 /// Writes `bytes` to `path` with `mode`, replacing a file there and making missing folders.
 [[nodiscard]] bool put(const QString &path, QByteArrayView bytes, mode_t mode = 0644);
+
+/// Removes `path` when the result goes: QTemporaryDir cannot remove names that are not UTF-8.
+[[nodiscard]] inline auto removeAtEnd(const QByteArray &path)
+{
+    return qScopeGuard([path] {
+        QProcess::execute(u"rm"_qs, {u"-rf"_qs, QFile::decodeName(path)});
+    });
+}
 
 /// Bundles in `folder` whose Info.plist no reader may trust: a FIFO (Fifo.app), a link to
 /// /dev/zero (Zero.app) and a property list of more than 1 MiB (Huge.app). False when they could
