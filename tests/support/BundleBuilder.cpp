@@ -81,7 +81,7 @@ Expected<QString, QString> BundleBuilder::build(const QString &folder) const
         {QStringLiteral("CFBundleShortVersionString"), m_shortVersion},
         {QStringLiteral("LSMinimumSystemVersion"), m_minimumSystemVersion},
     });
-    const auto executable = FileSystem::readFile(QStringLiteral("/bin/sleep"));
+    const auto executable = FileSystem::readFile(m_executableSource);
     if (!executable)
         return unexpected(executable.error().describe());
     for (const auto &[path, bytes, mode] :

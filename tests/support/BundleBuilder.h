@@ -24,7 +24,7 @@ namespace DevelopmentSigning {
 /// Builds a small game bundle `<folder>/<Name>.app` at test time:
 ///
 ///     Contents/Info.plist                      identifier, executable, versions, minimum system
-///     Contents/MacOS/<Name>                    a copy of /bin/sleep, mode 0755
+///     Contents/MacOS/<Name>                    a copy of /bin/sleep unless set, mode 0755
 ///     Contents/Resources/readme.txt
 ///     Contents/Frameworks/<X>.framework/       unless set to none:
 ///         Resources/Info.plist, <X> (mode 0755)
@@ -51,6 +51,8 @@ public:
     BundleBuilder &setFramework(std::optional<QString> v) { return set(m_framework, std::move(v)); }
     /// A text put into Contents/Resources/readme.txt, so that two bundles can differ.
     BundleBuilder &setReadme(QByteArray text) { return set(m_readme, std::move(text)); }
+    /// The program copied into Contents/MacOS (default /bin/sleep).
+    BundleBuilder &setExecutableSource(QString path) { return set(m_executableSource, std::move(path)); }
     BundleBuilder &setSigning(Signing signing) { return set(m_signing, signing); }
     BundleBuilder &setDeveloper(QByteArray privateKeyPem, CodeSignature::Certificate certificate)
     {
@@ -74,6 +76,7 @@ private:
     QString m_minimumSystemVersion = QStringLiteral("2.31");
     std::optional<QString> m_framework = QStringLiteral("Engine");
     QByteArray m_readme = "A game for tests.\n";
+    QString m_executableSource = QStringLiteral("/bin/sleep");
     Signing m_signing = Signing::notarized;
     std::optional<std::pair<QByteArray, CodeSignature::Certificate>> m_developer;
 };
