@@ -1,14 +1,10 @@
 #include <catalog/CatalogService.h>
-#include <catalog/HighWaterStore.h>
 #include <core/DefaultsKeys.h>
-#include <signing/PrivateKeys.h>
 #include <platform/FileSystem.h>
-#include <platform/UserDefaults.h>
 
 #include <support/CatalogFixtures.h>
+#include <support/CatalogHost.h>
 #include <support/PoolGate.h>
-#include <support/TestHome.h>
-#include <support/TestServer.h>
 
 #include <QDir>
 #include <QFile>
@@ -23,33 +19,19 @@ namespace {
 
 QByteArray catalogDocument(std::int64_t version, const QStringList &ids = {u"alpha"_qs})
 {
-    QByteArray games;
+    QList<QByteArray> games;
     for (const QString &id : ids)
-        games += (games.isEmpty() ? "" : ",") + test::validEntryJson(id);
-    return R"({"schemaVersion": 1, "catalogVersion": )" + QByteArray::number(version) + R"(, "games": [)" + games + "]}";
+        games << test::validEntryJson(id);
+    return test::CatalogHost::document(version, games);
 }
 
 } // namespace
 
 /// One launcher's world: a home, a loopback catalog host, a release key, and the service.
-struct World {
-    test::TestHome home;
-    test::TestServer server;
-    std::unique_ptr<HttpTransport> transport = server.transport();
-    AllowlistFetch fetch{*transport};
-    UserDefaults defaults{home.scratch(u"defaults.json"_qs)};
-    HighWaterStore highWater{defaults};
-    Crypto::Ed25519KeyPair key = *Crypto::generateEd25519KeyPair();
+struct World : test::CatalogHost {
     CatalogService::Locations locations{home.scratch(u"cache"_qs), home.scratch(u"icons"_qs), home.scratch(u"seed"_qs)};
-    CatalogService service{fetch, highWater, QString::fromLatin1(key.publicKey.toBase64()), locations};
+    CatalogService service{fetch, highWater, publicKey(), locations};
 
-    QByteArray signature(const QByteArray &bytes) const { return Crypto::ed25519Sign(key.privateKeyPem, bytes)->toBase64() + '\n'; }
-
-    void publish(const QByteArray &bytes, const QByteArray &signed_ = {})
-    {
-        server.serve(u"/catalog.json"_qs, bytes);
-        server.serve(u"/catalog.json.sig"_qs, signature(signed_.isNull() ? bytes : signed_));
-    }
     void writePair(const QString &folder, const QByteArray &bytes, const QByteArray &signed_ = {})
     {
         QVERIFY(FileSystem::makeDirectories(folder));
@@ -91,7 +73,7 @@ private Q_SLOTS:
     {
         World w;
         w.publish(catalogDocument(9));
-        auto service = std::make_unique<CatalogService>(w.fetch, w.highWater, QString::fromLatin1(w.key.publicKey.toBase64()),
+        auto service = std::make_unique<CatalogService>(w.fetch, w.highWater, w.publicKey(),
                                                         w.locations);
         test::PoolGate gate; // the cache write queues behind it
         auto loading = service->load();

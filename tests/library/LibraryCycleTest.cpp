@@ -1,14 +1,11 @@
 #include <library/LibraryModel.h>
 
 #include <catalog/CatalogService.h>
-#include <catalog/HighWaterStore.h>
 #include <install/InstallEngine.h>
-#include <platform/UserDefaults.h>
 #include <platform/Workspace.h>
-#include <signing/PrivateKeys.h>
 
 #include "../install/ReleaseFixture.h"
-#include <support/TestHome.h>
+#include <support/CatalogHost.h>
 
 #include <QCoroTask>
 #include <QTest>
@@ -26,8 +23,8 @@ QByteArray catalogOf(const Catalog::Entry &e)
     const QString entry = u"{\"id\": \"%1\", \"name\": \"%2\", \"tagline\": \"t\", \"description\": \"d\", "
                           "\"bundleId\": \"%3\", \"appcastURL\": \"%4\", \"minSystemVersion\": \"2.31\", "
                           "\"iconURL\": \"%5\", \"iconSHA256\": \"%6\", \"released\": true}"_qs;
-    return "{\"schemaVersion\": 1, \"catalogVersion\": 2, \"games\": ["
-        + entry.arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256).toUtf8() + "]}";
+    return test::CatalogHost::document(
+        2, {entry.arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256).toUtf8()});
 }
 
 QByteArray feedOf(const InstallPlan &plan)
@@ -64,23 +61,17 @@ class LibraryCycleTest : public QObject
 private Q_SLOTS:
     void refreshInstallPlayUpdateAndRemoveWithTheProductionSeams()
     {
-        test::TestHome home;
-        test::TestServer server;
-        const auto transport = server.transport();
-        const AllowlistFetch fetch {*transport};
-        UserDefaults defaults {home.scratch(u"defaults.json"_qs)};
-        HighWaterStore highWater {defaults};
-        const Crypto::Ed25519KeyPair key = *Crypto::generateEd25519KeyPair();
-        InstallEngine engine {transport.get(), &highWater};
+        test::CatalogHost w;
+        auto &home = w.home;
+        auto &server = w.server;
+        InstallEngine engine {w.transport.get(), &w.highWater};
 
         Catalog::Entry entry = test::gameEntry(u"alpha"_qs);
         const QByteArray png = *FileSystem::readFile(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons/") +
                                                      QDir(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons")).entryList({u"*.png"_qs}).value(0));
         entry.iconSHA256 = QString::fromLatin1(Crypto::sha256Digest(png).toHex());
         server.serve(entry.iconURL.path(), png);
-        const QByteArray catalog = catalogOf(entry);
-        server.serve(u"/catalog.json"_qs, catalog);
-        server.serve(u"/catalog.json.sig"_qs, Crypto::ed25519Sign(key.privateKeyPem, catalog)->toBase64());
+        w.publish(catalogOf(entry));
         const auto release = [&](int build) {
             const InstallPlan plan = test::publish(server, home.scratch(u"maker"_qs), entry, build,
                                                    test::gameBundle(entry, build).setExecutableSource(QStringLiteral(VANTRY_TEST_GAME)));
@@ -89,10 +80,10 @@ private Q_SLOTS:
         release(7);
         Games games {entry.bundleId};
 
-        LibraryModel model {OutwardSeams::production(fetch),
-                            std::make_unique<CatalogService>(fetch, highWater, QString::fromLatin1(key.publicKey.toBase64()),
+        LibraryModel model {OutwardSeams::production(w.fetch),
+                            std::make_unique<CatalogService>(w.fetch, w.highWater, w.publicKey(),
                                                              CatalogService::Locations {home.scratch(u"c"_qs), home.scratch(u"i"_qs), {}}),
-                            &engine, &highWater};
+                            &engine, &w.highWater};
         const auto state = [&] { return model.states().value(entry.id).discriminator(); };
         QCoro::waitFor(model.refresh());
         QCOMPARE(state(), TitleState::Case::available);

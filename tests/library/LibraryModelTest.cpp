@@ -1,16 +1,12 @@
 #include <library/LibraryModel.h>
 
 #include <catalog/CatalogService.h>
-#include <catalog/HighWaterStore.h>
 #include <core/DefaultsKeys.h>
 #include <install/InstallEngine.h>
-#include <platform/UserDefaults.h>
-#include <signing/PrivateKeys.h>
 
 #include <support/CatalogFixtures.h>
+#include <support/CatalogHost.h>
 #include <support/InfoPlist.h>
-#include <support/TestHome.h>
-#include <support/TestServer.h>
 
 #include <QCoroTimer>
 #include <QDir>
@@ -52,14 +48,7 @@ InstallCopy copyAt(const QString &path, InstallCopy::Origin origin = InstallCopy
 } // namespace
 
 /// One model over a loopback catalog host and substitute seams answering from the fields below.
-struct World {
-    test::TestHome home;
-    test::TestServer server;
-    std::unique_ptr<HttpTransport> transport = server.transport();
-    AllowlistFetch fetch {*transport};
-    UserDefaults defaults {home.scratch(u"defaults.json"_qs)};
-    HighWaterStore highWater {defaults};
-    Crypto::Ed25519KeyPair key = *Crypto::generateEd25519KeyPair();
+struct World : test::CatalogHost {
     InstallEngine engine {nullptr, &highWater,
                           WorkingRoots {home.scratch(u"dl"_qs), home.scratch(u"st"_qs), home.scratch(u"games"_qs)}};
 
@@ -106,17 +95,11 @@ struct World {
     }
 
     LibraryModel model {seams(),
-                        std::make_unique<CatalogService>(fetch, highWater, QString::fromLatin1(key.publicKey.toBase64()),
-                                                         CatalogService::Locations {home.scratch(u"c"_qs), home.scratch(u"i"_qs),
-                                                                                    home.scratch(u"seed"_qs)}),
+                        std::make_unique<CatalogService>(fetch, highWater, publicKey(),
+                                                         CatalogService::Locations {home.scratch(u"c"_qs), home.scratch(u"i"_qs), {}}),
                         &engine, &highWater};
 
-    void publish(QByteArray games = test::validEntryJson(alpha))
-    {
-        const QByteArray bytes = R"({"schemaVersion": 1, "catalogVersion": 3, "games": [)" + games + "]}";
-        server.serve(u"/catalog.json"_qs, bytes);
-        server.serve(u"/catalog.json.sig"_qs, Crypto::ed25519Sign(key.privateKeyPem, bytes)->toBase64());
-    }
+    void publish(const QList<QByteArray> &games = {test::validEntryJson(alpha)}) { CatalogHost::publish(document(3, games)); }
     void refresh() { QCoro::waitFor(model.refresh()); }
     QString state(const QString &id = alpha) const
     {
@@ -138,7 +121,7 @@ private Q_SLOTS:
         w.server.answer(u"/catalog.json"_qs, 404);
         w.refresh();
         QVERIFY(w.model.isOffline() && w.model.states().isEmpty() && !w.model.catalog());
-        w.publish(test::validEntryJson(alpha) + ',' + test::validEntryJson(u"beta"_qs).replace("true", "false"));
+        w.publish({test::validEntryJson(alpha), test::validEntryJson(u"beta"_qs).replace("true", "false")});
         w.refresh();
         QCOMPARE(w.state(), u"available "_qs);
         QCOMPARE(w.state(u"beta"_qs), u"none"_qs); // never released, never shown
