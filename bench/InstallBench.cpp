@@ -156,8 +156,8 @@ int main(int argc, char *argv[])
     const WorkingRoots roots{work.filePath(QStringLiteral("Downloads")), work.filePath(QStringLiteral("Games/.staging")),
                              work.filePath(QStringLiteral("Games"))};
 
-    std::printf("%-8s %9s %9s %6s %15s %15s %13s %15s\n", "size", "job s", "floor s", "ratio", "anon start KiB",
-                "anon peak KiB", "max stall ms", "w/o run queue");
+    std::printf("%-8s %9s %9s %6s %15s %15s %13s %15s  %s\n", "size", "job s", "floor s", "ratio", "anon start KiB",
+                "anon peak KiB", "max stall ms", "w/o run queue", "during");
     QList<qint64> peaks;
     for (const qint64 size : sizes) {
         const QString name = QStringLiteral("game-%1.dmg").arg(size >> 20);
@@ -187,13 +187,19 @@ int main(int argc, char *argv[])
         qint64 stall = 0;
         qint64 ownStall = 0;
         qint64 delay = runQueueDelay();
+        QString worstDuring = QStringLiteral("-"); // the job's state when the longest own stall ended
         QTimer ticker;
         ticker.setTimerType(Qt::PreciseTimer);
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             const qint64 late = tick.nsecsElapsed() - 1'000'000;
             const qint64 waited = runQueueDelay() - delay;
             stall = std::max(stall, late);
-            ownStall = std::max(ownStall, late - waited);
+            if (late - waited > ownStall) {
+                ownStall = late - waited;
+                const TitleState state = engine.jobStates().value(entry.id);
+                worstDuring = TitleState::rawValue(state.discriminator()) +
+                              (state.step() ? u'/' + rawValue(*state.step()) : QString());
+            }
             delay += waited;
             tick.restart();
         });
@@ -218,8 +224,9 @@ int main(int argc, char *argv[])
         QDir(roots.install).removeRecursively();
         ::sync();
         const double floor = floorSeconds(host, port, name, work.path());
-        std::printf("%-8s %9.2f %9.2f %6.2f %15lld %15lld %13.1f %15.1f\n", qPrintable(QStringLiteral("%1 MiB").arg(size >> 20)),
-                    seconds, floor, seconds / floor, start, peak.load(), double(stall) / 1e6, double(ownStall) / 1e6);
+        std::printf("%-8s %9.2f %9.2f %6.2f %15lld %15lld %13.1f %15.1f  %s\n", qPrintable(QStringLiteral("%1 MiB").arg(size >> 20)),
+                    seconds, floor, seconds / floor, start, peak.load(), double(stall) / 1e6, double(ownStall) / 1e6,
+                    qPrintable(worstDuring));
         peaks << peak;
         (void)defaults.remove(QStringLiteral("title.versionHighWater.game"));
     }
