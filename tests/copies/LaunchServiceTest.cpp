@@ -3,99 +3,71 @@
 #include <support/BundleBuilder.h>
 #include <support/TestHome.h>
 
-#include <QCoroTask>
-#include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-
 #include <csignal>
 
 using namespace vantry;
+using namespace std::chrono_literals;
 using Origin = InstallCopy::Origin;
+static const QString gameId = u"com.example."_qs + QUuid::createUuid().toString(QUuid::Id128); // seen by this run alone
 
-// Unique to one run, so that other runs on this machine are never seen.
-static const QString gameId = u"com.example."_qs + QUuid::createUuid().toString(QUuid::Id128);
-
-// `<home>/Game.app` whose executable is a copy of /bin/sleep, unsigned; its canonical path.
-static QString bundle(const test::TestHome &home, const QString &id, const char *build = "14")
+static QString bundle(const test::TestHome &home, const QString &id, const char *build = "14") // runs /bin/sleep
 {
     const auto made = test::BundleBuilder().setBundleIdentifier(id).setBundleVersion(QString::fromLatin1(build))
                           .setFramework({}).setSigning(test::BundleBuilder::Signing::none).build(home.home());
     return made ? FileSystem::canonicalPath(*made) : QString();
 }
 
-struct PlayRow { // identity empty: the copy was deleted; clause: an adoption refusal's text
-    Origin origin; QString identity; const char *build; bool codesign, verify;
-    std::optional<LaunchError> expected; const char *clause = "";
-};
-
 class LaunchServiceTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void aCopyIsCheckedAgainBeforeItOpens_data()
+    void aCopyIsCheckedAgainBeforeItOpens() // a managed copy by its signature alone, an adopted one in full
     {
-        QTest::addColumn<PlayRow>("row");
-        const auto refused = [](AdoptionRefusal refusal) { return LaunchError::adoptionRefused(std::move(refusal)); };
-        QTest::newRow("managed: its signature alone") << PlayRow {Origin::managed, gameId, "12", true, false, {}};
-        QTest::newRow("managed, signature broken")
-            << PlayRow {Origin::managed, gameId, "14", false, true, LaunchError::codesignRefused()};
-        QTest::newRow("adopted: assessed in full") << PlayRow {Origin::adopted, gameId, "14", false, true, {}};
-        QTest::newRow("adopted, signature broken") << PlayRow {Origin::adopted, gameId, "14", true, false,
-            refused(AdoptionRefusal::signatureInvalid()), "its Developer ID signature is no longer valid"};
-        QTest::newRow("adopted, below the mark") << PlayRow {Origin::adopted, gameId, "12", true, true,
-            refused(AdoptionRefusal::belowHighWaterMark(12, 14)), "it is build 12, older than build 14 already accepted"};
-        QTest::newRow("another game")
-            << PlayRow {Origin::adopted, u"com.other"_qs, "14", true, true, LaunchError::identityMismatch()};
-        QTest::newRow("deleted") << PlayRow {Origin::managed, {}, "14", true, true, LaunchError::notInstalled()};
-    }
-    void aCopyIsCheckedAgainBeforeItOpens()
-    {
-        QFETCH(PlayRow, row);
-        test::TestHome home;
-        const QString path = bundle(home, row.identity, row.build);
-        QVERIFY(!row.identity.isEmpty() || QDir(path).removeRecursively());
+        const LaunchError belowTheMark = LaunchError::adoptionRefused(AdoptionRefusal::belowHighWaterMark(12, 14));
+        QCOMPARE(belowTheMark.adoptionRefusal()->userFacingDescription(), u"it is build 12, older than build 14 already accepted"_qs);
+        const struct { Origin origin; QString id; const char *build; bool codesign, verify; std::optional<LaunchError> expected; } rows[] = {
+            {Origin::managed, gameId, "12", true, false, {}}, {Origin::managed, gameId, "14", false, true, LaunchError::codesignRefused()},
+            {Origin::adopted, gameId, "14", false, true, {}}, {Origin::adopted, gameId, "12", true, true, belowTheMark},
+            {Origin::adopted, gameId.toUpper(), "14", true, true, LaunchError::identityMismatch()},
+            {Origin::managed, {}, "14", true, true, LaunchError::notInstalled()}}; // deleted
         Catalog::Entry entry;
         entry.bundleId = gameId;
         entry.minSystemVersion = u"2.0"_qs;
-        const auto verify = [v = row.verify](auto &) { return AdoptionService::Verification {v, v}; };
-        QStringList opened;
-        const auto codesign = [c = row.codesign](auto &) { return c; };
-        const auto launched = QCoro::waitFor(LaunchService::play(entry, {path, {}, row.origin, true, true}, 14, verify,
-                                                                 codesign, [&](const QString &url) { opened.append(url); }));
-        const auto error = launched ? std::nullopt : std::optional(launched.error());
-        QCOMPARE(error, row.expected);
-        QCOMPARE(opened, error ? QStringList() : QStringList {path});
-        const AdoptionRefusal *refusal = error ? error->adoptionRefusal() : nullptr;
-        QCOMPARE(refusal ? refusal->userFacingDescription() : QString(), QString::fromUtf8(row.clause));
+        for (const auto &[origin, id, build, codesign, verify, expected] : rows) {
+            test::TestHome home;
+            const QString path = bundle(home, id, build);
+            QStringList opened;
+            QVERIFY(!id.isEmpty() || QDir(path).removeRecursively());
+            const auto launched = QCoro::waitFor(LaunchService::play(entry, {path, {}, origin, true, true}, 14,
+                [v = verify](auto &) { return AdoptionService::Verification {v, v}; }, [c = codesign](auto &) { return c; }, [&opened](const QString &url) { opened.append(url); }));
+            QVERIFY2((launched ? std::nullopt : std::optional(launched.error())) == expected, qPrintable(id + u' ' + QString::fromLatin1(build)));
+            QCOMPARE(opened, launched ? QStringList {path} : QStringList());
+        }
     }
 
-    // None runs; one quits on SIGTERM; one ignores it. The processes are this test's own.
-    void aGameIsAskedToQuitAndWaitedForWithoutBlocking()
+    void aGameIsAskedToQuitAndWaitedForWithoutBlocking() // none runs; one quits on SIGTERM; one ignores it
     {
-        const struct { int game; bool quit; int atLeast, atMost; } rows[] = {
-            {0, true, 0, 150}, {1, true, 0, 1500}, {2, false, 475, 1500}};
+        const struct { int game; bool quit; std::chrono::milliseconds atLeast, atMost; } rows[] = {{0, true, 0ms, 150ms}, {1, true, 0ms, 1500ms}, {2, false, 475ms, 1500ms}};
         for (const auto &[game, quit, atLeast, atMost] : rows) {
             test::TestHome home;
             QProcess process;
-            if (game == 2)
-                process.setChildProcessModifier([] { ::signal(SIGTERM, SIG_IGN); });
+            process.setChildProcessModifier([ignore = game == 2] { ::signal(SIGTERM, ignore ? SIG_IGN : SIG_DFL); });
             if (game)
                 process.start(bundle(home, gameId) + u"/Contents/MacOS/Game"_qs, {u"60"_qs});
             QVERIFY(!game || (process.waitForStarted() && LaunchService::isRunning(gameId)));
-            int ticks = 0; // the main thread's timers keep firing while it waits
-            QTimer ticker;
-            ticker.callOnTimeout([&ticks] { ++ticks; });
+            QTimer ticker; // the main thread's timers keep firing while it waits
+            QSignalSpy ticks(&ticker, &QTimer::timeout);
             ticker.start(50);
-            QElapsedTimer clock;
-            clock.start();
+            const auto started = std::chrono::steady_clock::now();
             QCOMPARE(QCoro::waitFor(LaunchService::terminate(gameId, game ? 0.5 : 10.0)), quit);
-            const qint64 took = clock.elapsed();
-            QVERIFY2(took >= atLeast && took <= atMost && ticks >= atLeast / 100, qPrintable(QString::number(took)));
-            QCOMPARE(LaunchService::isRunning(gameId), !quit);
+            const auto took = std::chrono::steady_clock::now() - started;
+            QVERIFY(took >= atLeast && took <= atMost && ticks.size() >= atLeast / 100ms && LaunchService::isRunning(gameId) != quit);
             process.kill();
             process.waitForFinished();
         }
