@@ -271,7 +271,7 @@ void LibraryModel::installManagedCopy(const QString &titleId)
     m_engine.requestInstall(*entry, block->plan, TitleState::updateAvailable(), std::nullopt);
 }
 
-std::optional<InstallResolution> LibraryModel::resolutionForRemoval(const Catalog::Entry &entry) const
+std::optional<InstallResolution> LibraryModel::resolutionOrManagedCopy(const Catalog::Entry &entry) const
 {
     if (const auto published = m_resolutions.constFind(entry.id); published != m_resolutions.cend())
         return *published;
@@ -289,7 +289,7 @@ void LibraryModel::play(const QString &titleId)
     const auto entry = m_entries.constFind(titleId);
     if (entry == m_entries.cend())
         return;
-    const std::optional<InstallResolution> resolution = resolutionForRemoval(*entry);
+    const std::optional<InstallResolution> resolution = resolutionOrManagedCopy(*entry);
     if (!resolution)
         return;
     playInBackground(*entry, resolution->current, highWaterMark(titleId)); // runs on by itself
@@ -330,7 +330,7 @@ std::optional<InstallCopy> LibraryModel::soleCopyForRemoval(const QString &title
     const auto found = entry(titleId);
     if (!found)
         return std::nullopt;
-    const std::optional<InstallResolution> resolution = resolutionForRemoval(*found);
+    const std::optional<InstallResolution> resolution = resolutionOrManagedCopy(*found);
     if (!resolution || resolution->copies.size() != 1)
         return std::nullopt;
     return resolution->current;
@@ -369,7 +369,7 @@ QCoro::Task<void> LibraryModel::removeCopy(QString titleId, InstallCopy copy, bo
         if (!self)
             co_return;
     }
-    const std::optional<InstallResolution> resolution = resolutionForRemoval(entry);
+    const std::optional<InstallResolution> resolution = resolutionOrManagedCopy(entry);
     if (!resolution)
         co_return;
 

@@ -118,7 +118,7 @@ private:
     void setNotice(QString text);
     [[nodiscard]] std::int64_t highWaterMark(const QString &titleId) const;
     // The published resolution, or the managed copy from a fresh scan as the only copy.
-    [[nodiscard]] std::optional<InstallResolution> resolutionForRemoval(const Catalog::Entry &entry) const;
+    [[nodiscard]] std::optional<InstallResolution> resolutionOrManagedCopy(const Catalog::Entry &entry) const;
     [[nodiscard]] RemovalFacts removalFacts(const Catalog::Entry &entry, const InstallResolution &resolution,
                                             const InstallCopy &copy) const;
     QCoro::Task<std::optional<qsizetype>> freshDataSharingCount(Catalog::Entry entry);
