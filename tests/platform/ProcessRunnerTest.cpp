@@ -1,5 +1,6 @@
 #include <platform/ProcessRunner.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -42,10 +43,12 @@ private Q_SLOTS:
         QCOMPARE(polite.error(), (ProcessRunner::RunError {Kind::timedOut, u"/bin/sleep exceeded 1s"_qs}));
         QVERIFY2(timer.elapsed() < 10'000, "the terminate request ends a tool that listens");
 
+        // Durations no other run uses, so that only this run's sleepers are looked for below.
+        const QString run = QString::number(QCoreApplication::applicationPid());
         // One that ignores the request is killed two seconds later.
         timer.restart();
         const auto stubborn =
-            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"trap '' TERM; echo started; exec sleep 1717"_qs}, 1.5);
+            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"trap '' TERM; echo started; exec sleep "_qs + run + u"17"_qs}, 1.5);
         QVERIFY(!stubborn);
         QCOMPARE(stubborn.error(), (ProcessRunner::RunError {Kind::timedOut, u"/bin/sh exceeded 1s"_qs}));
         QVERIFY2(timer.elapsed() < 20'000, "signal 9 follows the ignored request");
@@ -53,15 +56,15 @@ private Q_SLOTS:
         // Its output closed early, the tool runs on: the limit still applies.
         timer.restart();
         const auto silent =
-            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"exec >/dev/null 2>&1; exec sleep 1719"_qs}, 1);
+            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"exec >/dev/null 2>&1; exec sleep "_qs + run + u"19"_qs}, 1);
         QCOMPARE(silent ? Kind::launchFailed : silent.error().kind, Kind::timedOut);
         QVERIFY2(timer.elapsed() < 10'000, "a tool with closed pipes is not waited for without end");
 
         // Helpers the tool started end with it; nothing of any of them is left running.
-        QVERIFY(!ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"sleep 1718 & exec sleep 1720"_qs}, 1));
+        QVERIFY(!ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"sleep "_qs + run + u"18 & exec sleep "_qs + run + u"20"_qs}, 1));
         QTest::qWait(200);
         const auto left =
-            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"pgrep -f '^sleep 17(17|18|19|20)$' || true"_qs}, 30);
+            ProcessRunner::run(u"/bin/sh"_qs, {u"-c"_qs, u"pgrep -f '^sleep "_qs + run + u"(17|18|19|20)$' || true"_qs}, 30);
         QVERIFY(left);
         QCOMPARE(left->stdoutBytes.trimmed(), QByteArray());
     }
