@@ -6,6 +6,7 @@
 // longest stall of the main thread during the job (how late a 1 ms timer fired), also without the
 // time the main thread sat ready but waiting for a processor (its run-queue delay), which on a
 // shared machine is other programs' doing.
+#include "BenchGames.h"
 #include "ProcessMemory.h"
 
 #include <install/InstallEngine.h>
@@ -39,21 +40,9 @@ using bench::anonymousKiB;
 
 namespace {
 
-const QString keys = QStringLiteral(VANTRY_SOURCE_DIR "/keys/dev/");
-
-// Runs a program to its end; its standard output, or nothing when it failed.
-std::optional<QByteArray> run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), process.readAllStandardError().constData());
-        return std::nullopt;
-    }
-    return process.readAllStandardOutput();
-}
-
-std::optional<QByteArray> publish(const QStringList &arguments) { return run(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments); }
+const QString &keys = bench::developmentKeys;
+using bench::publish;
+using bench::run;
 
 // Game.app with `size` bytes of random data in 16 MiB files, signed and notarized with the
 // development keys, as the image `image`; gives the image's signature.
@@ -61,15 +50,7 @@ std::optional<QString> makeRelease(const QString &folder, qint64 size, const QSt
 {
     const QString bundle = folder + QStringLiteral("/Game.app");
     const QString contents = bundle + QStringLiteral("/Contents");
-    const PlistValue info(PlistValue::Dictionary{
-        {QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.vantry.bench.game")},
-        {QStringLiteral("CFBundleExecutable"), QStringLiteral("Game")},
-        {QStringLiteral("CFBundleVersion"), QStringLiteral("1")},
-        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")},
-    });
-    if (!FileSystem::makeDirectories(contents + QStringLiteral("/MacOS")) || !FileSystem::makeDirectories(contents + QStringLiteral("/Resources"))
-        || !FileSystem::writeFileAtomically(contents + QStringLiteral("/Info.plist"), info.toXml())
-        || !QFile::copy(QStringLiteral("/bin/true"), contents + QStringLiteral("/MacOS/Game")))
+    if (!bench::makeGameBundle(bundle, QStringLiteral("com.vantry.bench.game")))
         return std::nullopt;
     std::mt19937_64 random(size);
     QByteArray piece(16 << 20, Qt::Uninitialized);
@@ -81,9 +62,7 @@ std::optional<QString> makeRelease(const QString &folder, qint64 size, const QSt
         if (!FileSystem::writeNewFile(contents + QStringLiteral("/Resources/data-%1.bin").arg(written >> 24), piece, 0644))
             return std::nullopt;
     }
-    if (!publish({QStringLiteral("codesign"), bundle, QStringLiteral("--key"), keys + QStringLiteral("developer.key"),
-                  QStringLiteral("--certificate"), keys + QStringLiteral("developer.cert")})
-        || !publish({QStringLiteral("notarize"), bundle, QStringLiteral("--key"), keys + QStringLiteral("notary.key")})
+    if (!bench::signAndNotarize(bundle)
         || !publish({QStringLiteral("mkimage"), bundle, QStringLiteral("--out"), image}))
         return std::nullopt;
     const auto signature = publish({QStringLiteral("sign"), QStringLiteral("--key"), keys + QStringLiteral("release.key"), image});

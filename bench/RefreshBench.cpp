@@ -3,6 +3,8 @@
 // 50 appcasts, 50 adoption assessments (signature and notarization checks of the 5 copies), the
 // scan and the icons. Prints, for a first refresh (icons fetched) and a second (icons pinned), the
 // wall time and the longest stall of the main thread (how late a 1 ms timer fired).
+#include "BenchGames.h"
+
 #include <library/LibraryModel.h>
 
 #include <catalog/AllowlistFetch.h>
@@ -31,20 +33,9 @@ using namespace vantry;
 
 namespace {
 
-const QString keys = QStringLiteral(VANTRY_SOURCE_DIR "/keys/dev/");
+const QString &keys = bench::developmentKeys;
 constexpr int titles = 50, adopted = 5;
-
-std::optional<QByteArray> publish(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VANTRY_PUBLISH_TOOL), arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        std::fprintf(stderr, "vantry-publish %s failed: %s\n", qPrintable(arguments.value(0)),
-                     process.readAllStandardError().constData());
-        return std::nullopt;
-    }
-    return process.readAllStandardOutput();
-}
+using bench::publish;
 
 QString id(int n) { return QStringLiteral("g%1").arg(n, 2, 10, QLatin1Char('0')); }
 QString bundleId(int n) { return QStringLiteral("com.vantry.bench.") + id(n); }
@@ -86,16 +77,7 @@ bool makeAdoptedCopies(const QString &home)
 {
     for (int n = 0; n < adopted; ++n) {
         const QString bundle = home + QStringLiteral("/Applications/Game%1.app").arg(n);
-        const PlistValue info(PlistValue::Dictionary {{QStringLiteral("CFBundleIdentifier"), bundleId(n)},
-                                                      {QStringLiteral("CFBundleExecutable"), QStringLiteral("Game")},
-                                                      {QStringLiteral("CFBundleVersion"), QStringLiteral("1")},
-                                                      {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")}});
-        if (!FileSystem::makeDirectories(bundle + QStringLiteral("/Contents/MacOS")) ||
-            !FileSystem::writeFileAtomically(bundle + QStringLiteral("/Contents/Info.plist"), info.toXml()) ||
-            !QFile::copy(QStringLiteral("/bin/true"), bundle + QStringLiteral("/Contents/MacOS/Game")) ||
-            !publish({QStringLiteral("codesign"), bundle, QStringLiteral("--key"), keys + QStringLiteral("developer.key"),
-                      QStringLiteral("--certificate"), keys + QStringLiteral("developer.cert")}) ||
-            !publish({QStringLiteral("notarize"), bundle, QStringLiteral("--key"), keys + QStringLiteral("notary.key")}))
+        if (!bench::makeGameBundle(bundle, bundleId(n)) || !bench::signAndNotarize(bundle))
             return false;
     }
     return true;
