@@ -63,8 +63,12 @@ GameIdentity GameIdentity::forExecutable(const QString &executablePath)
     const auto bytes =
         GameFiles::readSmallFile(contents + QStringLiteral("/Info.plist"), infoPlistLimit);
     const auto texts = bytes ? plistTexts(*bytes) : std::nullopt;
-    if (!texts || !usableIdentifier(texts->value(QStringLiteral("CFBundleIdentifier"))))
+    if (!texts || !usableIdentifier(texts->value(QStringLiteral("CFBundleIdentifier")))) {
+        qWarning("vantry-demo-game: %s/Info.plist names no usable identifier; playing as the "
+                 "fallback game",
+                 qUtf8Printable(contents));
         return {};
+    }
     GameIdentity identity;
     identity.identifier = texts->value(QStringLiteral("CFBundleIdentifier"));
     const QString name = texts->value(QStringLiteral("CFBundleName"));
