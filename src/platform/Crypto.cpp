@@ -34,6 +34,8 @@ bool isBase64Character(QChar c)
 
 } // namespace
 
+void keepLibraryUntilExit() { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+
 Ed25519Check ed25519Verify(QByteArrayView publicKey, QByteArrayView signature, QByteArrayView message)
 {
     if (publicKey.size() != ed25519PublicKeySize)

@@ -25,6 +25,11 @@ enum class Ed25519Check { valid, malformedPublicKey, mismatch };
 /// The 32-byte SHA-256 digest.
 [[nodiscard]] QByteArray sha256Digest(QByteArrayView bytes);
 
+/// Keeps OpenSSL's state until the process ends, for a program that returns from main while
+/// threads it does not own (Qt's network thread) are still ending: OpenSSL's own clean-up at exit
+/// would run before they hand back their records, and those would be lost. Call first in main.
+void keepLibraryUntilExit();
+
 /// Standard Base64 with padding and nothing else: no white space, no line breaks, no URL
 /// alphabet, no missing or misplaced padding.
 [[nodiscard]] std::optional<QByteArray> decodeBase64Strict(QStringView text);

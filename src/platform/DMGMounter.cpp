@@ -125,6 +125,10 @@ void forceCleanup(const QString &mountRoot, const QStringList &entries, const QS
 
 Expected<MountedDMG, Failure> attach(const QString &dmg, const QString &parent, const QString &hdiutil)
 {
+    // QDir::tempPath() is empty when TMPDIR names no folder: a relative parent would put the mount
+    // in the working folder.
+    if (!QDir::isAbsolutePath(parent))
+        return unexpected(attachFailed(QStringLiteral("no temporary folder to mount in: ") + parent));
     const QString mountRoot = QDir(parent).filePath(folderPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (auto marker = FileSystem::writeNewFile(mountRoot + markerSuffix, QByteArray::number(qint64(::getpid())), 0644); !marker)
         return unexpected(attachFailed(QStringLiteral("owner marker: ") + marker.error().describe()));
@@ -163,7 +167,7 @@ void detach(const MountedDMG &mounted, const QString &hdiutil)
 void sweepStaleMounts(const QString &parent, const QString &hdiutil)
 {
     QDir folder(parent);
-    if (!folder.exists())
+    if (!QDir::isAbsolutePath(parent) || !folder.exists())
         return;
     const QStringList names = folder.entryList({folderPrefix + u'*'}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &name : names) {

@@ -2,7 +2,6 @@
 
 #include <catalog/CatalogService.h>
 #include <install/InstallEngine.h>
-#include <platform/Workspace.h>
 
 #include "../install/ReleaseFixture.h"
 #include <support/CatalogHost.h>
@@ -10,49 +9,7 @@
 #include <QCoroTask>
 #include <QTest>
 
-#include <csignal>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-
 using namespace vantry;
-
-namespace {
-
-QByteArray catalogOf(const Catalog::Entry &e)
-{
-    const QString entry = u"{\"id\": \"%1\", \"name\": \"%2\", \"tagline\": \"t\", \"description\": \"d\", "
-                          "\"bundleId\": \"%3\", \"appcastURL\": \"%4\", \"minSystemVersion\": \"2.31\", "
-                          "\"iconURL\": \"%5\", \"iconSHA256\": \"%6\", \"released\": true}"_qs;
-    return test::CatalogHost::document(
-        2, {entry.arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.iconURL.toString(), e.iconSHA256).toUtf8()});
-}
-
-QByteArray feedOf(const InstallPlan &plan)
-{
-    const QString item = u"<item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2"
-                         "</sparkle:shortVersionString><enclosure url=\"%3\" length=\"%4\" "
-                         "type=\"application/octet-stream\" sparkle:edSignature=\"%5\"/></item>"_qs;
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/"
-           "sparkle\"><channel>"
-        + item.arg(QString::number(plan.expectedVersion), *plan.expectedShortVersion, plan.enclosureURL.toString(),
-                   QString::number(plan.expectedLength), plan.expectedSignature).toUtf8()
-        + "</channel></rss>";
-}
-
-// Reaps the games the workspace starts detached, and kills any a failed test leaves behind.
-struct Games {
-    QString bundleId;
-    Games(QString id) : bundleId(std::move(id)) { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
-    ~Games()
-    {
-        for (const Workspace::RunningApplication &game : Workspace::runningApplications(bundleId))
-            ::kill(game.pid, SIGKILL);
-        while (::waitpid(-1, nullptr, WNOHANG) > 0) {}
-        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-    }
-};
-
-} // namespace
 
 class LibraryCycleTest : public QObject
 {
@@ -71,14 +28,14 @@ private Q_SLOTS:
                                                      QDir(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons")).entryList({u"*.png"_qs}).value(0));
         entry.iconSHA256 = QString::fromLatin1(Crypto::sha256Digest(png).toHex());
         server.serve(entry.iconURL.path(), png);
-        w.publish(catalogOf(entry));
+        w.publish(test::CatalogHost::document(2, {test::entryJson(entry)}));
         const auto release = [&](int build) {
             const InstallPlan plan = test::publish(server, home.scratch(u"maker"_qs), entry, build,
                                                    test::gameBundle(entry, build).setExecutableSource(QStringLiteral(VANTRY_TEST_GAME)));
-            server.serve(entry.appcastURL.path(), feedOf(plan));
+            server.serve(entry.appcastURL.path(), test::appcastOf({plan}));
         };
         release(7);
-        Games games {entry.bundleId};
+        test::RunningGames games {{entry.bundleId}};
 
         LibraryModel model {OutwardSeams::production(w.fetch),
                             std::make_unique<CatalogService>(w.fetch, w.highWater, w.publicKey(),

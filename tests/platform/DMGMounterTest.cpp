@@ -205,6 +205,16 @@ private Q_SLOTS:
         QVERIFY(mountErrorOf(missingTool));
         QVERIFY(mountErrorOf(missingTool)->text.startsWith(u"hdiutil: "_qs));
         QCOMPARE(entries(parent()), QStringList());
+
+        // TMPDIR naming no folder leaves the temporary path empty: nothing is mounted or swept in
+        // the working folder then.
+        const QString working = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(parent()) && FileSystem::makeDirectories(parent() + u"/vantry-mount-LEFT"_qs));
+        const auto nowhere = DMGMounter::attach(image(), QString());
+        DMGMounter::sweepStaleMounts(QString());
+        QVERIFY(QDir::setCurrent(working));
+        QVERIFY(mountErrorOf(nowhere));
+        QCOMPARE(entries(parent()), QStringList{u"vantry-mount-LEFT"_qs});
     }
 
     void anAnswerWithoutAMountPointIsDetachedByDeviceEntry()

@@ -1,0 +1,268 @@
+#include "../install/ReleaseFixture.h"
+#include <support/CatalogHost.h>
+#include <support/ToolRun.h>
+
+#include <catalog/Ed25519Verifier.h>
+
+#include <nlohmann/json.hpp>
+
+#include <QProcess>
+#include <QTest>
+
+#include <sys/resource.h>
+
+using namespace vantry;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+// The demo collection's titles: each state a title can rest in, one update, one announcement.
+struct Title {
+    QString id, name;
+    QList<int> builds;     // released builds, all in the feed; with two, the home holds the first
+    QString minimumSystem; // of the feed's items
+    bool feed = true, released = true;
+};
+const QList<Title> collection {{u"sweepler"_qs, u"Sweepler"_qs, {1}, {}, true, true},
+                               {u"mazzle"_qs, u"Mazzle"_qs, {1}, {}, true, true},
+                               {u"tumbit"_qs, u"Tumbit"_qs, {1, 2}, {}, true, true},
+                               {u"numbo"_qs, u"Numbo"_qs, {}, {}, false, true},
+                               {u"swirlo"_qs, u"Swirlo"_qs, {1}, u"99.0"_qs, true, true},
+                               {u"chequor"_qs, u"Chequor"_qs, {}, {}, false, false}};
+
+// The one place that makes the collection: OUT/site in the site layout, signed with the
+// development keys, and OUT/home-seed with the older tumbit, as demo/make-site makes them.
+bool makeCollection(const QString &out)
+{
+    const QString site = out + u"/site"_qs;
+    const QByteArray icon =
+        *FileSystem::readFile(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons/tumbit.png"));
+    bool made = true;
+    QList<QByteArray> entries;
+    for (const Title &title : collection) {
+        const QString &id = title.id;
+        const Catalog::Entry entry {id,
+                                    title.name,
+                                    {},
+                                    {},
+                                    u"com.vantry.demo."_qs + id,
+                                    QUrl(test::onOrigin(u"/updates/%1.xml"_qs.arg(id))),
+                                    u"2.31"_qs,
+                                    QUrl(test::onOrigin(u"/icons/%1.png"_qs.arg(id))),
+                                    sha256Hex(icon),
+                                    title.released};
+        entries << test::entryJson(entry);
+        made = made && test::put(site + u"/icons/"_qs + id + u".png"_qs, icon);
+        QList<InstallPlan> plans;
+        for (const int build : title.builds) {
+            const QString name = u"/releases/%1/%1-%2.dmg"_qs.arg(id).arg(build),
+                          stage = out + u"/stage/"_qs + QString::number(build);
+            const auto bundle = test::gameBundle(entry, build)
+                                    .setExecutableSource(QStringLiteral(VANTRY_TEST_GAME))
+                                    .build(stage);
+            InstallPlan plan {id,    QUrl(test::onOrigin(name)), 0, {}, entry.bundleId,
+                              build, u"1.%1"_qs.arg(build)};
+            made = made && bundle && QDir().mkpath(QFileInfo(site + name).path()) &&
+                   DiskImage::create(*bundle, site + name);
+            plan.expectedLength = QFileInfo(site + name).size();
+            plan.expectedSignature = test::releaseSignature(site + name);
+            plans << plan;
+            if (build == 1 && title.builds.size() > 1)
+                made =
+                    made && QDir().mkpath(out + u"/home-seed/Applications/Vantry"_qs) &&
+                    QProcess::execute(u"cp"_qs, {u"-a"_qs, *bundle,
+                                                 out + u"/home-seed/Applications/Vantry/"_qs}) == 0;
+        }
+        made = made && (!title.feed || test::put(site + u"/updates/"_qs + id + u".xml"_qs,
+                                                 test::appcastOf(plans, title.minimumSystem)));
+    }
+    return made && test::put(site + u"/catalog.json"_qs, test::CatalogHost::document(1, entries)) &&
+           test::put(site + u"/catalog.json.sig"_qs,
+                     test::releaseSignature(site + u"/catalog.json"_qs).toLatin1());
+}
+
+test::ToolRun cli(const QStringList &arguments)
+{
+    return test::runTool(QStringLiteral(VANTRY_CLI), arguments);
+}
+
+QString lastLine(const QByteArray &text)
+{
+    return QString::fromUtf8(text).trimmed().section(u'\n', -1);
+}
+
+Json titleOf(int index, const char *state, Json detail = nullptr, Json installed = nullptr,
+             int copies = 0)
+{
+    return Json::object({{"id", collection[index].id.toStdString()},
+                         {"name", collection[index].name.toStdString()},
+                         {"released", collection[index].released},
+                         {"state", state ? Json(state) : Json(nullptr)},
+                         {"detail", detail},
+                         {"installedVersion", installed},
+                         {"copies", copies},
+                         {"updateBlock", nullptr}});
+}
+
+Json parsed(const test::ToolRun &run)
+{
+    return Json::parse(run.out.toStdString(), nullptr, false);
+}
+
+QString dump(const Json &json)
+{
+    return QString::fromStdString(json.dump());
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+    test::TestHome m_home;
+    QProcess m_site;
+    test::RunningGames m_games {{u"com.vantry.demo.sweepler"_qs}};
+
+    QString managed(const QString &bundle) const
+    {
+        return FileSystem::canonicalPath(m_home.home() + u"/Applications/Vantry/"_qs + bundle);
+    }
+    QString temporary() const { return m_home.scratch(u"tmp"_qs); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString out = m_home.scratch(u"demo"_qs);
+        QVERIFY(makeCollection(out));
+        QCOMPARE(QProcess::execute(u"cp"_qs, {u"-a"_qs, out + u"/home-seed/."_qs, m_home.home()}),
+                 0);
+        // A release whose bytes changed on the host after it was signed: same length, so only its
+        // signature tells.
+        QFile image(out + u"/site/releases/mazzle/mazzle-1.dmg"_qs);
+        QVERIFY(image.open(QIODevice::ReadWrite) && image.seek(image.size() / 2) &&
+                image.write("\x5a", 1) == 1);
+        image.close();
+        // What an earlier run left: every start clears it, in the temporary folder it is given.
+        QVERIFY(QDir().mkpath(temporary() + u"/vantry-mount-left"_qs) &&
+                test::put(managed(u".staging/left/x"_qs), "x"));
+        qputenv("TMPDIR", QFile::encodeName(temporary()));
+
+        m_site.start(QStringLiteral(VANTRY_PUBLISH_TOOL), {u"serve"_qs, out + u"/site"_qs});
+        QByteArray banner;
+        while (!banner.contains("VANTRY_EXTRA_CA=") && m_site.waitForReadyRead(10000))
+            banner += m_site.readAllStandardOutput();
+        for (const QString &word :
+             QString::fromUtf8(banner).simplified().split(u' ').filter(u"VANTRY_"_qs))
+            qputenv(word.section(u'=', 0, 0).toLatin1(), QFile::encodeName(word.section(u'=', 1)));
+        QVERIFY2(qEnvironmentVariableIsSet("VANTRY_CONNECT_TO"), banner);
+    }
+
+    void cleanupTestCase()
+    {
+        m_site.kill();
+        m_site.waitForFinished();
+    }
+
+    void listsEveryStateInItsShape()
+    {
+        const Json titles = Json::array(
+            {titleOf(0, "available"), titleOf(1, "available"),
+             titleOf(2, "updateAvailable", nullptr, 1, 1),
+             titleOf(3, "unavailable",
+                     {{"message", "Offline — check your connection and try again."}}),
+             titleOf(4, "requiresNewerMacOS", {{"version", "99.0"}}), titleOf(5, nullptr)});
+        QCOMPARE(dump(parsed(cli({u"list"_qs, u"--json"_qs}))),
+                 dump(Json::object({{"offline", false},
+                                    {"launcherUpdateAvailable", false},
+                                    {"notice", nullptr},
+                                    {"titles", titles}})));
+        QVERIFY(test::entriesOf(temporary()).isEmpty() &&
+                test::entriesOf(managed(u".staging"_qs)).isEmpty());
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        // What the run says last: on standard error, or on standard output for a success.
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("lastStep"); // where a failed job stopped, when it ran
+        const auto row = [](const char *name, const QString &arguments, int status,
+                            const QString &says, const QString &step = {}) {
+            QTest::newRow(name) << arguments.split(u' ') << status << says << step;
+        };
+        row("unknown command", u"frob"_qs, 2, u"Run 'vantry-cli --help' to see the commands."_qs);
+        row("no title", u"install"_qs, 2, u"usage: vantry-cli [-v] install ID"_qs);
+        row("unknown title", u"install nosuch"_qs, 2,
+            u"vantry-cli: no title 'nosuch' in the catalog"_qs);
+        row("announced", u"install chequor"_qs, 1,
+            u"Chequor is announced but not released yet."_qs);
+        row("newer system", u"install swirlo"_qs, 1, u"This game needs glibc 99.0 or later."_qs);
+        row("install", u"install sweepler"_qs, 0, u"Sweepler is installed."_qs);
+        row("up to date", u"install sweepler"_qs, 1, u"Sweepler is installed and up to date."_qs);
+        row("tampered", u"install mazzle"_qs, 1, userMessage(VerificationStep::edSignature),
+            stepName(VerificationStep::edSignature));
+        row("update", u"install tumbit"_qs, 0, u"Tumbit is installed."_qs);
+        row("play", u"play sweepler"_qs, 0, u"Sweepler is running."_qs);
+        row("remove running", u"remove sweepler --yes"_qs, 1,
+            u"Sweepler could not be removed: the game is running."_qs);
+        row("unconfirmed", u"remove tumbit"_qs, 2,
+            u"Nothing was moved: without a terminal to ask on, confirm with --yes."_qs);
+    }
+
+    void commands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QFETCH(QString, lastStep);
+        const test::ToolRun run = cli(arguments);
+        QVERIFY2(run.status == status, run.err.constData());
+        QVERIFY2(lastLine(status == 0 ? run.out : run.err) == says, run.err.constData());
+        if (!lastStep.isEmpty())
+            QCOMPARE(lastLine(run.out), lastStep);
+    }
+
+    void showsTheOutcomeOnDiskAndInTheTrash()
+    {
+        const Json titles = parsed(cli({u"list"_qs, u"--json"_qs}))["titles"];
+        QCOMPARE(
+            dump(Json::array({titles[0]["state"], titles[1]["state"], titles[2]})),
+            dump(Json::array({"running", "available", titleOf(2, "installed", nullptr, 2, 1)})));
+        QVERIFY(!QFileInfo::exists(managed(u"Mazzle.app"_qs)) &&
+                QFileInfo::exists(managed(u"Tumbit.app"_qs)));
+        const Json copy {{"path", managed(u"Tumbit.app"_qs).toStdString()},
+                         {"version", 2},
+                         {"shortVersion", "1.2"},
+                         {"managed", true},
+                         {"current", true}};
+        QCOMPARE(dump(parsed(cli({u"copies"_qs, u"tumbit"_qs, u"--json"_qs}))),
+                 dump(Json {{"copies", {copy}}}));
+
+        m_games.stop();
+        const QString sweepler = managed(u"Sweepler.app"_qs);
+        const test::ToolRun removed = cli({u"remove"_qs, u"sweepler"_qs, u"--yes"_qs});
+        QVERIFY2(removed.status == 0, removed.err.constData());
+        QVERIFY(!QFileInfo::exists(sweepler));
+        QVERIFY(QFileInfo::exists(
+            m_home.home() + u"/.local/share/Trash/files/Sweepler.app/Contents/Info.plist"_qs));
+
+        // A copy changed after it was installed: the check names what changed.
+        QVERIFY(test::put(managed(u"Tumbit.app/Contents/Resources/readme.txt"_qs), "changed"));
+        const test::ToolRun verified = cli({u"verify"_qs, u"tumbit"_qs, u"--json"_qs});
+        QCOMPARE(verified.status, 1);
+        const Json check {{"path", copy["path"]},
+                          {"signatureValid", false},
+                          {"notarized", false},
+                          {"problem", "The game's Developer ID signature is invalid: "
+                                      "Contents/Resources/readme.txt was modified."}};
+        QCOMPARE(dump(parsed(verified)), dump(Json {{"copies", {check}}}));
+
+        rusage used {};
+        QVERIFY(::getrusage(RUSAGE_CHILDREN, &used) == 0 && used.ru_maxrss < 300 * 1024);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "CliTest.moc"
