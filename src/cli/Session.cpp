@@ -24,11 +24,15 @@ Session::Session(std::unique_ptr<HttpTransport> transport)
 {
 }
 
-QCoro::Task<void> Session::start()
+QCoro::Task<Expected<void, InstanceLock::Refusal>> Session::start()
 {
     // A folder that cannot be made is reported later, by whatever needs it.
     static_cast<void>(Paths::ensureDirectories(Paths::applicationSupportDirectory(),
                                                Paths::managedGamesDirectory()));
+    auto lock = InstanceLock::claim(Paths::instanceLockFile());
+    if (!lock)
+        co_return unexpected(lock.error());
+    m_lock.emplace(std::move(*lock));
     auto prepared = InstallEngine::prepare(Paths::downloadsDirectory(), Paths::stagingDirectory());
     co_await prepared;
     m_model = std::make_unique<LibraryModel>(
@@ -37,6 +41,7 @@ QCoro::Task<void> Session::start()
                                          QString::fromLatin1(BuildConfig::releasePublicKey)),
         m_engine.get(), &HighWaterStore::shared());
     co_await m_model->refresh();
+    co_return {};
 }
 
 } // namespace vantry::Cli

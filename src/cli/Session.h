@@ -5,10 +5,12 @@
 #include <install/InstallEngine.h>
 #include <library/LibraryModel.h>
 #include <platform/HttpTransport.h>
+#include <platform/InstanceLock.h>
 
 #include <QCoroTask>
 
 #include <memory>
+#include <optional>
 
 namespace vantry::Cli {
 
@@ -23,8 +25,9 @@ public:
 
     /// The application's start-up steps that apply without a window, in its order: the folders
     /// made, the engine's downloads and staging emptied and stale mounts swept (awaited here, so
-    /// that nothing of it is cut short when the command ends), then one refresh.
-    QCoro::Task<void> start();
+    /// that nothing of it is cut short when the command ends), then one refresh. Nothing is done
+    /// while another launcher process runs, or when the claim on the folders cannot be made.
+    QCoro::Task<Expected<void, InstanceLock::Refusal>> start();
 
     [[nodiscard]] LibraryModel &model() { return *m_model; }
     [[nodiscard]] InstallEngine &engine() { return *m_engine; }
@@ -32,6 +35,7 @@ public:
 private:
     explicit Session(std::unique_ptr<HttpTransport> transport);
 
+    std::optional<InstanceLock> m_lock;
     std::unique_ptr<HttpTransport> m_transport;
     AllowlistFetch m_fetch;
     std::unique_ptr<InstallEngine> m_engine;

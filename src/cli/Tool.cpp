@@ -4,6 +4,7 @@
 #include <cli/Console.h>
 #include <cli/Session.h>
 #include <cli/Texts.h>
+#include <platform/Paths.h>
 
 #include <QCoroTask>
 
@@ -34,7 +35,18 @@ QString originProblem(DevelopmentOriginError error)
 
 QCoro::Task<int> startAndRun(Session *session, Console *console, Invocation invocation)
 {
-    co_await session->start();
+    const auto started = co_await session->start();
+    if (!started) {
+        switch (started.error()) {
+        case InstanceLock::Refusal::held:
+            console->complain(text("Vantry is already running; try again when it has finished."));
+            break;
+        case InstanceLock::Refusal::unopenable:
+            console->complain(text("Vantry cannot claim its folder %1.").arg(Paths::applicationSupportDirectory()));
+            break;
+        }
+        co_return refused;
+    }
     co_return co_await runCommand(*session, *console, std::move(invocation));
 }
 

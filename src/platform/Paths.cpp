@@ -58,6 +58,8 @@ QString catalogCacheDirectory() { return join(applicationSupportDirectory(), QSt
 
 QString iconCacheDirectory() { return join(applicationSupportDirectory(), QStringLiteral("Icons")); }
 
+QString instanceLockFile() { return join(applicationSupportDirectory(), QStringLiteral("launcher.lock")); }
+
 QString userDefaultsFile()
 {
     return join(configHomeDirectory(), launcherFolderName + u"/defaults.json"_qs);

@@ -44,6 +44,9 @@ inline constexpr QLatin1String launcherFolderName("Vantry");
 /// The application-support folder + "Icons".
 [[nodiscard]] QString iconCacheDirectory();
 
+/// The application-support folder + "launcher.lock": held by the one launcher process running.
+[[nodiscard]] QString instanceLockFile();
+
 /// Where the user defaults are kept: $XDG_CONFIG_HOME (default ~/.config) + "Vantry/defaults.json".
 [[nodiscard]] QString userDefaultsFile();
 

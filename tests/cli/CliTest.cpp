@@ -3,6 +3,8 @@
 #include <support/ToolRun.h>
 
 #include <catalog/Ed25519Verifier.h>
+#include <platform/InstanceLock.h>
+#include <platform/Paths.h>
 
 #include <nlohmann/json.hpp>
 
@@ -179,6 +181,11 @@ private Q_SLOTS:
                                     {"titles", titles}})));
         QVERIFY(test::entriesOf(temporary()).isEmpty() &&
                 test::entriesOf(managed(u".staging"_qs)).isEmpty());
+        // While one launcher runs, another would empty its downloads: it is refused instead.
+        const auto held = InstanceLock::claim(Paths::instanceLockFile());
+        const test::ToolRun second = cli({u"list"_qs});
+        QVERIFY(held && second.status == 1);
+        QCOMPARE(lastLine(second.err), u"Vantry is already running; try again when it has finished."_qs);
     }
 
     void commands_data()
