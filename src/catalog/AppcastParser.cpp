@@ -191,7 +191,7 @@ struct Delegate {
 
 } // namespace
 
-std::optional<AppcastItem> newestItem(QByteArrayView in)
+QList<AppcastItem> validItems(QByteArrayView in)
 {
     // The bytes outlive the reader, so it may read them in place.
     QXmlStreamReader reader(QByteArray::fromRawData(in.data(), in.size()));
@@ -207,11 +207,18 @@ std::optional<AppcastItem> newestItem(QByteArrayView in)
             delegate.characters(reader.text());
     }
     // Items read before an error are not trusted either: the rest of the feed is unknown.
-    if (reader.hasError() || delegate.items.isEmpty())
-        return std::nullopt;
+    if (reader.hasError())
+        return {};
+    return delegate.items;
+}
 
-    const AppcastItem *newest = &delegate.items.first();
-    for (const AppcastItem &item : std::as_const(delegate.items)) {
+std::optional<AppcastItem> newestItem(QByteArrayView in)
+{
+    const QList<AppcastItem> items = validItems(in);
+    if (items.isEmpty())
+        return std::nullopt;
+    const AppcastItem *newest = &items.first();
+    for (const AppcastItem &item : items) {
         if (item.version > newest->version)
             newest = &item;
     }

@@ -4,6 +4,7 @@
 
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QList>
 #include <QStringView>
 
 #include <optional>
@@ -26,6 +27,10 @@ inline constexpr char16_t sparkleNamespace[] =
 ///
 /// Pure; may run on any thread.
 [[nodiscard]] std::optional<AppcastItem> newestItem(QByteArrayView in);
+
+/// Every valid item of the feed, in document order, by the rules of `newestItem`: none at all
+/// after any XML error. Pure; may run on any thread.
+[[nodiscard]] QList<AppcastItem> validItems(QByteArrayView in);
 
 /// Reads an RFC 822 date of exactly the form "EEE, dd MMM yyyy HH:mm:ss Z" with English names,
 /// for example "Tue, 05 Mar 2024 10:00:00 +0000"; the zone is a numeric offset "+HHMM"/"-HHMM"

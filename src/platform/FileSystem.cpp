@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -134,6 +136,11 @@ Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype l
     UniqueFd fd(::open(nativePath(path).constData(), flags));
     if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
+    return readSmallFile(fd, path, limit);
+}
+
+Expected<QByteArray, SystemError> readSmallFile(const UniqueFd &fd, const QString &path, qsizetype limit)
+{
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         return unexpected(SystemError::fromErrno(QStringLiteral("stat"), path));
@@ -164,6 +171,27 @@ Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype l
     }
     errno = EFBIG;
     return unexpected(SystemError::fromErrno(QStringLiteral("read"), path));
+}
+
+Expected<UniqueFd, SystemError> openBeneath(const QString &root, const QString &relative)
+{
+    const QString path = root + u'/' + relative;
+    UniqueFd folder(::open(nativePath(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isValid())
+        return unexpected(SystemError::fromErrno(QStringLiteral("open"), root));
+    // The kernel keeps the walk beneath the folder (glibc 2.36 has no wrapper for the call).
+    open_how how {};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    UniqueFd fd(int(::syscall(SYS_openat2, folder.get(), nativePath(relative).constData(), &how, sizeof how)));
+    if (!fd.isValid())
+        return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("stat"), path));
+    if (!S_ISREG(info.st_mode))
+        return unexpected(SystemError {QStringLiteral("open"), path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL});
+    return fd;
 }
 
 Expected<void, SystemError> writeFileAtomically(const QString &path, QByteArrayView bytes, mode_t mode)

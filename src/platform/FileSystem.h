@@ -1,6 +1,7 @@
 #pragma once
 
 #include <core/Expected.h>
+#include <core/UniqueFd.h>
 #include <platform/SystemError.h>
 
 #include <QByteArray>
@@ -38,6 +39,16 @@ inline constexpr qsizetype infoPlistLimit = 1024 * 1024;
 /// Anything that is not a regular file fails with EINVAL (EISDIR for a folder).
 [[nodiscard]] Expected<QByteArray, SystemError> readSmallFile(const QString &path, qsizetype limit,
                                                               LastLink last = LastLink::refuse);
+
+/// `readSmallFile` on a descriptor already open for reading; `path` names it in errors.
+[[nodiscard]] Expected<QByteArray, SystemError> readSmallFile(const UniqueFd &fd, const QString &path,
+                                                              qsizetype limit);
+
+/// Opens the regular file at `relative` inside the folder `root` without ever leaving it: "..",
+/// and symbolic links anywhere on the way, are followed only while they stay beneath `root` (one
+/// that leads out fails with EXDEV). Opened without blocking; anything but a regular file fails
+/// as `readSmallFile` says. For trees someone else may have put links into, such as a web site.
+[[nodiscard]] Expected<UniqueFd, SystemError> openBeneath(const QString &root, const QString &relative);
 
 /// Replaces `path` with `bytes` so that a reader sees the old file or the new one, never a part:
 /// written beside it, flushed to disk, then renamed over it. The new file gets `mode`.

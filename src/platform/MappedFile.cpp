@@ -27,28 +27,25 @@ void unmap(void *address, qsizetype size)
 
 Expected<MappedFile, SystemError> MappedFile::open(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.isValid())
         return unexpected(SystemError::fromErrno(QStringLiteral("open"), path));
+    return map(fd, path);
+}
+
+Expected<MappedFile, SystemError> MappedFile::map(const UniqueFd &fd, const QString &path)
+{
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        auto error = SystemError::fromErrno(QStringLiteral("fstat"), path);
-        ::close(fd);
-        return unexpected(std::move(error));
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &status) != 0)
+        return unexpected(SystemError::fromErrno(QStringLiteral("fstat"), path));
+    if (!S_ISREG(status.st_mode))
         return unexpected(SystemError{QStringLiteral("map"), path, S_ISDIR(status.st_mode) ? EISDIR : EINVAL});
-    }
-    if (status.st_size == 0) {
-        ::close(fd);
+    if (status.st_size == 0)
         return MappedFile(nullptr, 0);
-    }
-    void *address = ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    const int mapError = errno;
-    ::close(fd); // the mapping keeps the file
+    // The mapping keeps the file once the descriptor is closed.
+    void *address = ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (address == MAP_FAILED)
-        return unexpected(SystemError{QStringLiteral("mmap"), path, mapError});
+        return unexpected(SystemError::fromErrno(QStringLiteral("mmap"), path));
     // Read once, front to back: read ahead generously and drop pages behind.
     ::madvise(address, size_t(status.st_size), MADV_SEQUENTIAL);
     return MappedFile(address, qsizetype(status.st_size));

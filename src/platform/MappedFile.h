@@ -1,6 +1,7 @@
 #pragma once
 
 #include <core/Expected.h>
+#include <core/UniqueFd.h>
 #include <platform/SystemError.h>
 
 #include <QByteArrayView>
@@ -18,6 +19,8 @@ class MappedFile
 {
 public:
     [[nodiscard]] static Expected<MappedFile, SystemError> open(const QString &path);
+    /// Maps the regular file open at `fd`; `path` names it in errors.
+    [[nodiscard]] static Expected<MappedFile, SystemError> map(const UniqueFd &fd, const QString &path);
 
     MappedFile(MappedFile &&other) noexcept;
     MappedFile &operator=(MappedFile &&other) noexcept;

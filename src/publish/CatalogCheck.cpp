@@ -1,11 +1,11 @@
 #include <publish/Arguments.h>
+#include <publish/CatalogWords.h>
 #include <publish/Commands.h>
 #include <publish/PublishTool.h>
 
 #include <catalog/Catalog.h>
 #include <catalog/Ed25519Verifier.h>
 #include <platform/FileSystem.h>
-#include <signing/PrivateKeys.h>
 #include <vantry/BuildConfig.h>
 
 #include <nlohmann/json.hpp>
@@ -48,38 +48,6 @@ const char *errorName(Catalog::DecodeError::Kind kind)
         return "notJSONObject";
     case Catalog::DecodeError::Kind::invalidJSON:
         return "invalidJSON";
-    }
-    Q_UNREACHABLE();
-}
-
-QString describe(VerificationError error)
-{
-    switch (error) {
-    case VerificationError::malformedPublicKey:
-        return QStringLiteral("the public key is not the Base64 text of a 32-byte Ed25519 key");
-    case VerificationError::malformedSignature:
-        return QStringLiteral("the signature is not the Base64 text of a 64-byte Ed25519 signature");
-    case VerificationError::signatureMismatch:
-        return QStringLiteral("the signature does not match the catalog's bytes under this key");
-    }
-    Q_UNREACHABLE();
-}
-
-QString describe(const Catalog::DecodeError &error)
-{
-    switch (error.kind) {
-    case Catalog::DecodeError::Kind::unsupportedSchemaVersion:
-        return QStringLiteral("schemaVersion %1 is not supported (only 1 is)").arg(error.version);
-    case Catalog::DecodeError::Kind::missingField:
-        return QStringLiteral("\"%1\" is missing or of the wrong type or range").arg(error.field);
-    case Catalog::DecodeError::Kind::replay:
-        return QStringLiteral("catalogVersion %1 is below the high-water mark %2 (a replayed catalog)")
-            .arg(error.found)
-            .arg(error.highWaterMark);
-    case Catalog::DecodeError::Kind::notJSONObject:
-        return QStringLiteral("the top level is not a JSON object");
-    case Catalog::DecodeError::Kind::invalidJSON:
-        return QStringLiteral("not valid JSON: %1").arg(error.readerMessage);
     }
     Q_UNREACHABLE();
 }
@@ -173,20 +141,6 @@ void writeTextReport(const Outcome &outcome, const QString &signatureNote, QText
     for (const auto &entry : catalog.skippedEntries)
         out << "  " << (entry.id ? QStringLiteral("\"%1\"").arg(*entry.id) : QStringLiteral("(no id)")) << ": "
             << entry.reason << '\n';
-}
-
-// A draft without a signature is signed here with a throwaway key, so that decode still only
-// ever sees bytes that passed verify.
-Expected<VerifiedCatalogData, VerificationError> verifyDraft(const QByteArray &bytes)
-{
-    const auto pair = Crypto::generateEd25519KeyPair();
-    if (!pair)
-        return unexpected(VerificationError::signatureMismatch);
-    const auto signature = Crypto::ed25519Sign(pair->privateKeyPem, bytes);
-    if (!signature)
-        return unexpected(VerificationError::signatureMismatch);
-    return Ed25519Verifier::verify(bytes, QString::fromLatin1(signature->toBase64()),
-                                   QString::fromLatin1(pair->publicKey.toBase64()));
 }
 
 } // namespace

@@ -17,5 +17,8 @@ int certify(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int codesign(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int notarize(const QStringList &arguments, QTextStream &out, QTextStream &err);
 int verifyBundle(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int release(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int catalog(const QStringList &arguments, QTextStream &out, QTextStream &err);
+int checkSite(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
 } // namespace vantry::Publish

@@ -29,6 +29,19 @@ commands:
       staple a notarization ticket to a bundle whose signature validates; exit 0, 1 refused, 2 usage
   verify-bundle BUNDLE [--json]
       the launcher's signature check and notarization assessment; exit 0 both pass, 1 not, 2 usage
+  release BUNDLE --site DIR --id ID --key KEY [--minimum-system V] [--notes FILE] [--host NAME]
+      image a signed, notarized bundle into SITE/releases/ID/ID-BUILD.dmg, sign it, and add its item
+      to SITE/updates/ID.xml; exit 0 released, 1 refused, 2 usage
+  catalog set DIR --id ID --key KEY [--name N] [--tagline T] [--description D] [--bundle-id B]
+              [--minimum-system V] [--icon PNG] [--released yes|no] [--host NAME]
+      add or update an entry of SITE/catalog.json (a new one needs name, tagline, description,
+      bundle id, minimum system and an icon; released by default) and sign it with the next
+      catalogVersion; exit 0 set, 1 refused, 2 usage
+  check-site DIR [--key BASE64] [--json]
+      every launcher rule over a whole site, one problem a line; exit 0 none, 1 problems, 2 usage
+
+KEY is the release key's private file as keygen writes it, or - to read it from standard input;
+it must not lie inside the site. HOST defaults to the build's catalog host.
 )";
 
 } // namespace
@@ -61,6 +74,12 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return notarize(rest, out, err);
     if (command == u"verify-bundle")
         return verifyBundle(rest, out, err);
+    if (command == u"release")
+        return release(rest, out, err);
+    if (command == u"catalog")
+        return catalog(rest, out, err);
+    if (command == u"check-site")
+        return checkSite(rest, out, err);
     if (command == u"help" || command == u"--help" || command == u"-h") {
         out << usage;
         return success;

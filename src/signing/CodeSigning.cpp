@@ -155,6 +155,8 @@ Expected<Manifest, SigningFailure> scanBundle(const QString &bundlePath, const Q
                                          nativeRoot + '/' + layout.infoPlist));
 
     Manifest manifest {team, *identifier, {}};
+    // clang 14 cannot capture a structured binding in a lambda.
+    const auto &bundleRoot = nativeRoot;
     std::vector<char> buffer;
     std::optional<SigningFailure> failure;
     auto visit = [&](int folder, const QByteArray &name, const QByteArray &path,
@@ -168,7 +170,7 @@ Expected<Manifest, SigningFailure> scanBundle(const QString &bundlePath, const Q
             auto target = readLinkAt(folder, name.constData(), info);
             if (!target) {
                 failure =
-                    signingFailure(SigningError::unreadableItem, nativeRoot + '/' + path, errno);
+                    signingFailure(SigningError::unreadableItem, bundleRoot + '/' + path, errno);
                 return false;
             }
             entry.linkTarget = std::move(*target);
@@ -176,13 +178,13 @@ Expected<Manifest, SigningFailure> scanBundle(const QString &bundlePath, const Q
             const auto facts = hashFileAt(folder, name.constData(), info, buffer);
             if (!facts) {
                 failure =
-                    signingFailure(SigningError::unreadableItem, nativeRoot + '/' + path, errno);
+                    signingFailure(SigningError::unreadableItem, bundleRoot + '/' + path, errno);
                 return false;
             }
             entry.digest = facts->digest;
             entry.executable = facts->executable;
         } else {
-            failure = signingFailure(SigningError::unsupportedItem, nativeRoot + '/' + path);
+            failure = signingFailure(SigningError::unsupportedItem, bundleRoot + '/' + path);
             return false;
         }
         manifest.entries.push_back(std::move(entry));

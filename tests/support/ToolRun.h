@@ -13,7 +13,7 @@ struct ToolRun {
     QByteArray err;
 };
 
-/// Runs `program` with `arguments` and waits up to a minute for it.
-ToolRun runTool(const QString &program, const QStringList &arguments);
+/// Runs `program` with `arguments` and `input` on its standard input, and waits up to a minute.
+ToolRun runTool(const QString &program, const QStringList &arguments, const QByteArray &input = {});
 
 } // namespace vantry::test
