@@ -1,8 +1,7 @@
 #include "../install/ReleaseFixture.h"
-#include <support/CatalogHost.h>
+#include <support/TestHome.h>
 #include <support/ToolRun.h>
 
-#include <catalog/Ed25519Verifier.h>
 #include <platform/InstanceLock.h>
 #include <platform/Paths.h>
 
@@ -18,70 +17,14 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-// The demo collection's titles: each state a title can rest in, one update, one announcement.
+// The demo collection, in catalog order.
 struct Title {
     QString id, name;
-    QList<int> builds;     // released builds, all in the feed; with two, the home holds the first
-    QString minimumSystem; // of the feed's items
-    bool feed = true, released = true;
+    bool released = true;
 };
-const QList<Title> collection {{u"sweepler"_qs, u"Sweepler"_qs, {1}, {}, true, true},
-                               {u"mazzle"_qs, u"Mazzle"_qs, {1}, {}, true, true},
-                               {u"tumbit"_qs, u"Tumbit"_qs, {1, 2}, {}, true, true},
-                               {u"numbo"_qs, u"Numbo"_qs, {}, {}, false, true},
-                               {u"swirlo"_qs, u"Swirlo"_qs, {1}, u"99.0"_qs, true, true},
-                               {u"chequor"_qs, u"Chequor"_qs, {}, {}, false, false}};
-
-// The one place that makes the collection: OUT/site in the site layout, signed with the
-// development keys, and OUT/home-seed with the older tumbit, as demo/make-site makes them.
-bool makeCollection(const QString &out)
-{
-    const QString site = out + u"/site"_qs;
-    const QByteArray icon =
-        *FileSystem::readFile(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons/tumbit.png"));
-    bool made = true;
-    QList<QByteArray> entries;
-    for (const Title &title : collection) {
-        const QString &id = title.id;
-        const Catalog::Entry entry {id,
-                                    title.name,
-                                    {},
-                                    {},
-                                    u"com.vantry.demo."_qs + id,
-                                    QUrl(test::onOrigin(u"/updates/%1.xml"_qs.arg(id))),
-                                    u"2.31"_qs,
-                                    QUrl(test::onOrigin(u"/icons/%1.png"_qs.arg(id))),
-                                    sha256Hex(icon),
-                                    title.released};
-        entries << test::entryJson(entry);
-        made = made && test::put(site + u"/icons/"_qs + id + u".png"_qs, icon);
-        QList<InstallPlan> plans;
-        for (const int build : title.builds) {
-            const QString name = u"/releases/%1/%1-%2.dmg"_qs.arg(id).arg(build),
-                          stage = out + u"/stage/"_qs + QString::number(build);
-            const auto bundle = test::gameBundle(entry, build)
-                                    .setExecutableSource(QStringLiteral(VANTRY_TEST_GAME))
-                                    .build(stage);
-            InstallPlan plan {id,    QUrl(test::onOrigin(name)), 0, {}, entry.bundleId,
-                              build, u"1.%1"_qs.arg(build)};
-            made = made && bundle && QDir().mkpath(QFileInfo(site + name).path()) &&
-                   DiskImage::create(*bundle, site + name);
-            plan.expectedLength = QFileInfo(site + name).size();
-            plan.expectedSignature = test::releaseSignature(site + name);
-            plans << plan;
-            if (build == 1 && title.builds.size() > 1)
-                made =
-                    made && QDir().mkpath(out + u"/home-seed/Applications/Vantry"_qs) &&
-                    QProcess::execute(u"cp"_qs, {u"-a"_qs, *bundle,
-                                                 out + u"/home-seed/Applications/Vantry/"_qs}) == 0;
-        }
-        made = made && (!title.feed || test::put(site + u"/updates/"_qs + id + u".xml"_qs,
-                                                 test::appcastOf(plans, title.minimumSystem)));
-    }
-    return made && test::put(site + u"/catalog.json"_qs, test::CatalogHost::document(1, entries)) &&
-           test::put(site + u"/catalog.json.sig"_qs,
-                     test::releaseSignature(site + u"/catalog.json"_qs).toLatin1());
-}
+const QList<Title> collection {{u"sweepler"_qs, u"Sweepler"_qs}, {u"mazzle"_qs, u"Mazzle"_qs},
+                               {u"tumbit"_qs, u"Tumbit"_qs},     {u"numbo"_qs, u"Numbo"_qs},
+                               {u"swirlo"_qs, u"Swirlo"_qs},     {u"chequor"_qs, u"Chequor"_qs, false}};
 
 test::ToolRun cli(const QStringList &arguments)
 {
@@ -136,7 +79,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         const QString out = m_home.scratch(u"demo"_qs);
-        QVERIFY(makeCollection(out));
+        QCOMPARE(QProcess::execute(QStringLiteral(VANTRY_SOURCE_DIR "/demo/make-site"),
+                                   {u"--publish"_qs, QStringLiteral(VANTRY_PUBLISH_TOOL), u"--game"_qs,
+                                    QStringLiteral(VANTRY_DEMO_GAME), u"--out"_qs, out}),
+                 0);
         QCOMPARE(QProcess::execute(u"cp"_qs, {u"-a"_qs, out + u"/home-seed/."_qs, m_home.home()}),
                  0);
         // A release whose bytes changed on the host after it was signed: same length, so only its
@@ -241,7 +187,7 @@ private Q_SLOTS:
                 QFileInfo::exists(managed(u"Tumbit.app"_qs)));
         const Json copy {{"path", managed(u"Tumbit.app"_qs).toStdString()},
                          {"version", 2},
-                         {"shortVersion", "1.2"},
+                         {"shortVersion", "1.1"},
                          {"managed", true},
                          {"current", true}};
         QCOMPARE(dump(parsed(cli({u"copies"_qs, u"tumbit"_qs, u"--json"_qs}))),
@@ -256,14 +202,16 @@ private Q_SLOTS:
             m_home.home() + u"/.local/share/Trash/files/Sweepler.app/Contents/Info.plist"_qs));
 
         // A copy changed after it was installed: the check names what changed.
-        QVERIFY(test::put(managed(u"Tumbit.app/Contents/Resources/readme.txt"_qs), "changed"));
+        QFile executable(managed(u"Tumbit.app/Contents/MacOS/tumbit"_qs));
+        QVERIFY(executable.open(QIODevice::Append) && executable.write("changed") == 7);
+        executable.close();
         const test::ToolRun verified = cli({u"verify"_qs, u"tumbit"_qs, u"--json"_qs});
         QCOMPARE(verified.status, 1);
         const Json check {{"path", copy["path"]},
                           {"signatureValid", false},
                           {"notarized", false},
                           {"problem", "The game's Developer ID signature is invalid: "
-                                      "Contents/Resources/readme.txt was modified."}};
+                                      "Contents/MacOS/tumbit was modified."}};
         QCOMPARE(dump(parsed(verified)), dump(Json {{"copies", {check}}}));
 
         rusage used {};
