@@ -67,7 +67,7 @@ class CliTest : public QObject
 
     test::TestHome m_home;
     QProcess m_site;
-    test::RunningGames m_games {{u"com.vantry.demo.sweepler"_qs}};
+    test::RunningGames m_games {{u"com.vantry.demo.sweepler"_qs, u"com.vantry.demo.tumbit"_qs}};
 
     QString managed(const QString &bundle) const
     {
@@ -156,7 +156,8 @@ private Q_SLOTS:
         row("up to date", u"install sweepler"_qs, 1, u"Sweepler is installed and up to date."_qs);
         row("tampered", u"install mazzle"_qs, 1, userMessage(VerificationStep::edSignature),
             stepName(VerificationStep::edSignature));
-        row("update", u"install tumbit"_qs, 0, u"Tumbit is installed."_qs);
+        row("play the old build", u"play tumbit"_qs, 0, u"Tumbit is running."_qs);
+        row("quit and update", u"quit-and-update tumbit"_qs, 0, u"Tumbit is installed."_qs);
         row("play", u"play sweepler"_qs, 0, u"Sweepler is running."_qs);
         row("remove running", u"remove sweepler --yes"_qs, 1,
             u"Sweepler could not be removed: the game is running."_qs);
@@ -193,13 +194,19 @@ private Q_SLOTS:
         QCOMPARE(dump(parsed(cli({u"copies"_qs, u"tumbit"_qs, u"--json"_qs}))),
                  dump(Json {{"copies", {copy}}}));
 
+        // Removal with the saved data: both go to the Trash, restorable, nothing deleted.
         m_games.stop();
-        const QString sweepler = managed(u"Sweepler.app"_qs);
-        const test::ToolRun removed = cli({u"remove"_qs, u"sweepler"_qs, u"--yes"_qs});
+        const QString sweepler = managed(u"Sweepler.app"_qs),
+                      saved = Paths::configHomeDirectory() + u"/com.vantry.demo.sweepler"_qs,
+                      trash = m_home.home() + u"/.local/share/Trash/"_qs;
+        QVERIFY(test::put(saved + u"/save"_qs, "level 3"));
+        const test::ToolRun removed = cli({u"remove"_qs, u"sweepler"_qs, u"--with-data"_qs, u"--yes"_qs});
         QVERIFY2(removed.status == 0, removed.err.constData());
-        QVERIFY(!QFileInfo::exists(sweepler));
-        QVERIFY(QFileInfo::exists(
-            m_home.home() + u"/.local/share/Trash/files/Sweepler.app/Contents/Info.plist"_qs));
+        QVERIFY(!QFileInfo::exists(sweepler) && !QFileInfo::exists(saved));
+        QVERIFY(QFileInfo::exists(trash + u"files/Sweepler.app/Contents/Info.plist"_qs));
+        QCOMPARE(FileSystem::readFile(trash + u"files/com.vantry.demo.sweepler/save"_qs).value_or(QByteArray()), QByteArray("level 3"));
+        const auto info = FileSystem::readFile(trash + u"info/Sweepler.app.trashinfo"_qs);
+        QVERIFY(info && info->contains("Path=" + QUrl::toPercentEncoding(sweepler, "/")));
 
         // A copy changed after it was installed: the check names what changed.
         QFile executable(managed(u"Tumbit.app/Contents/MacOS/tumbit"_qs));

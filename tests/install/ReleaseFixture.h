@@ -29,16 +29,6 @@ inline Catalog::Entry gameEntry(const QString &id)
                           QStringLiteral("2.31"), QUrl(base.arg(u"icons"_qs)), QString(64, u'0'), true};
 }
 
-/// The catalog entry object (JSON text) that decodes to `e`.
-inline QByteArray entryJson(const Catalog::Entry &e)
-{
-    const QString entry = u"{\"id\": \"%1\", \"name\": \"%2\", \"tagline\": \"t\", \"description\": \"d\", "
-                          "\"bundleId\": \"%3\", \"appcastURL\": \"%4\", \"minSystemVersion\": \"%5\", "
-                          "\"iconURL\": \"%6\", \"iconSHA256\": \"%7\", \"released\": %8}"_qs;
-    return entry.arg(e.id, e.name, e.bundleId, e.appcastURL.toString(), e.minSystemVersion, e.iconURL.toString(), e.iconSHA256,
-                     e.released ? u"true"_qs : u"false"_qs).toUtf8();
-}
-
 /// The bundle of `entry` at build `version`, short version "1.<version>".
 inline BundleBuilder gameBundle(const Catalog::Entry &entry, int version)
 {
@@ -81,24 +71,6 @@ inline InstallPlan publish(TestServer &server, const QString &scratch, const Cat
     InstallPlan plan{entry.id, QUrl(onOrigin(u"/releases/"_qs + name + u".dmg"_qs)), 0, {}, entry.bundleId, version,
                      QStringLiteral("1.%1").arg(version)};
     return built && DiskImage::create(*built, image) && serveImage(server, image, plan) ? plan : InstallPlan{};
-}
-
-/// An appcast holding one item per plan, each needing at least `minimumSystem` when given.
-inline QByteArray appcastOf(const QList<InstallPlan> &plans, const QString &minimumSystem = {})
-{
-    const QString item = u"<item><sparkle:version>%1</sparkle:version><sparkle:shortVersionString>%2"
-                         "</sparkle:shortVersionString>%3<enclosure url=\"%4\" length=\"%5\" "
-                         "type=\"application/octet-stream\" sparkle:edSignature=\"%6\"/></item>"_qs;
-    const QString minimum = minimumSystem.isEmpty() ? QString()
-        : u"<sparkle:minimumSystemVersion>"_qs + minimumSystem + u"</sparkle:minimumSystemVersion>"_qs;
-    QByteArray items;
-    for (const InstallPlan &plan : plans) {
-        items += item.arg(QString::number(plan.expectedVersion), plan.expectedShortVersion.value_or(QString()), minimum,
-                          plan.enclosureURL.toString(), QString::number(plan.expectedLength), plan.expectedSignature)
-                     .toUtf8();
-    }
-    return "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/"
-           "sparkle\"><channel>" + items + "</channel></rss>";
 }
 
 /// Reaps the games a test has the workspace start detached, and kills those still running when it

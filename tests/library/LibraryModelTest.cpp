@@ -3,6 +3,7 @@
 #include <catalog/CatalogService.h>
 #include <core/DefaultsKeys.h>
 #include <install/InstallEngine.h>
+#include <platform/FileSystem.h>
 
 #include <support/CatalogFixtures.h>
 #include <support/CatalogHost.h>
@@ -121,9 +122,13 @@ private Q_SLOTS:
         w.server.answer(u"/catalog.json"_qs, 404);
         w.refresh();
         QVERIFY(w.model.isOffline() && w.model.states().isEmpty() && !w.model.catalog());
-        w.publish({test::validEntryJson(alpha), test::validEntryJson(u"beta"_qs).replace("true", "false")});
+        const QByteArray icon = *FileSystem::readFile(QStringLiteral(VANTRY_SOURCE_DIR "/demo/icons/tumbit.png"));
+        w.server.serve(u"/icons/alpha.png"_qs, icon);
+        w.publish({test::validEntryJson(alpha).replace(QByteArray(64, 'a'), sha256Hex(icon).toLatin1()),
+                   test::validEntryJson(u"beta"_qs).replace("true", "false")});
         w.refresh();
         QCOMPARE(w.state(), u"available "_qs);
+        QVERIFY(!w.model.icons().value(alpha).isNull()); // verified by its digest
         QCOMPARE(w.state(u"beta"_qs), u"none"_qs); // never released, never shown
         w.server.answer(u"/catalog.json"_qs, 500);
         QVERIFY(QDir(w.home.scratch(u"c"_qs)).removeRecursively()); // no cache to fall back on
