@@ -51,19 +51,16 @@ QString signatureClause(CodeSignature::Refusal reason, const QString &item)
 
 CopyCheck CopyCheck::of(const QString &path)
 {
-    CopyCheck check {path, CodesignVerifier::signatureValid(path),
+    // The check CodesignVerifier::signatureValid makes, called directly once for its reason too.
+    const auto validated = CodeSignature::validate(path, CodeSignature::developerIdRequirement());
+    CopyCheck check {path, validated.has_value(),
                      CodesignVerifier::isNotarized(path, InstallTools::standard().spctl),
                      std::nullopt};
-    if (!check.signatureValid) {
-        QString clause = text("it no longer validates");
-        if (const auto validated =
-                CodeSignature::validate(path, CodeSignature::developerIdRequirement());
-            !validated) {
-            const CodeSignature::SignatureFailure &failure = validated.error();
-            clause = failure.nestedReason ? signatureClause(*failure.nestedReason, failure.item) +
-                                                text(", in nested code")
-                                          : signatureClause(failure.reason, failure.item);
-        }
+    if (!validated) {
+        const CodeSignature::SignatureFailure &failure = validated.error();
+        const QString clause = failure.nestedReason
+            ? signatureClause(*failure.nestedReason, failure.item) + text(", in nested code")
+            : signatureClause(failure.reason, failure.item);
         check.problem =
             userMessage(VerificationStep::codesign).chopped(1) + u": "_qs + clause + u'.';
     } else if (!check.notarized) {
