@@ -3,6 +3,8 @@
 #include <platform/Paths.h>
 #include <platform/PropertyList.h>
 
+#include <gio/gio.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -303,6 +305,19 @@ QStringList applicationURLs(const QString &bundleId, const QList<RegistryRoot> &
         collectApplications(folder, root.depth, bundleId, found);
     }
     return found;
+}
+
+bool openFolder(const QString &path)
+{
+    GFile *file = g_file_new_for_path(QFile::encodeName(path).constData());
+    gchar *uri = g_file_get_uri(file);
+    GError *error = nullptr;
+    const bool opened = g_app_info_launch_default_for_uri(uri, nullptr, &error);
+    if (error)
+        g_error_free(error);
+    g_free(uri);
+    g_object_unref(file);
+    return opened;
 }
 
 } // namespace vantry::Workspace

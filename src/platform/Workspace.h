@@ -74,4 +74,8 @@ struct RegistryRoot {
 /// returns how many were signalled. It does not wait for them to exit.
 int terminate(const QString &bundleId);
 
+/// Opens `path` in the desktop's file manager (its default handler for folders). Blocks while the
+/// handler is found and started; whether it then shows anything is the desktop's business.
+[[nodiscard]] bool openFolder(const QString &path);
+
 } // namespace vantry::Workspace
