@@ -40,9 +40,10 @@ class KeyedListModelTest : public QObject
         QStringList seen;
         for (const QList<QVariant> &signal : changes) {
             const auto from = signal[0].toModelIndex(), to = signal[1].toModelIndex();
+            const auto roles = signal[2].value<QList<int>>(); // none named means every role
             for (int row = from.row(); row <= to.row(); ++row)
-                for (const int role : signal[2].value<QList<int>>())
-                    seen.append(model.rows()[row].key + u':' + QString::fromUtf8(model.roleNames().value(role)));
+                for (const int role : roles.isEmpty() ? QList<int>{0} : roles)
+                    seen.append(model.rows()[row].key + u':' + QString::fromUtf8(model.roleNames().value(role, "every")));
         }
         seen.sort();
         QCOMPARE(seen, changed);
