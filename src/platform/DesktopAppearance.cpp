@@ -1,9 +1,8 @@
 #include <platform/DesktopAppearance.h>
 
-#include <QByteArray>
+#include <platform/SessionBus.h>
 
 #include <gio/gio.h>
-#include <sys/stat.h>
 
 #include <memory>
 
@@ -13,7 +12,7 @@ namespace {
 
 // GIO's D-Bus client rather than QtDBus: GIO is already this layer's, QtDBus is not among the
 // build's dependencies. A portal that does not answer within this time counts as absent.
-constexpr int timeoutMs = 500;
+constexpr std::chrono::milliseconds timeout {500};
 
 struct VariantUnref {
     void operator()(GVariant *v) const { g_variant_unref(v); }
@@ -27,7 +26,7 @@ Variant readSetting(GDBusConnection *bus, const char *key)
         bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
         "org.freedesktop.portal.Settings", "Read",
         g_variant_new("(ss)", "org.freedesktop.appearance", key), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, nullptr);
+        G_DBUS_CALL_FLAGS_NONE, int(timeout.count()), nullptr, nullptr);
     if (reply == nullptr)
         return {};
     GVariant *value = nullptr;
@@ -46,25 +45,10 @@ Variant readSetting(GDBusConnection *bus, const char *key)
 Preference read()
 {
     Preference preference;
-    // The session bus only where one is announced: GIO would otherwise start a bus daemon of its
-    // own (X11 autolaunch) just to ask for a colour.
-    QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address.isEmpty()) {
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        struct stat status {
-        };
-        if (runtime.isEmpty() || ::stat((runtime + "/bus").constData(), &status) != 0 ||
-            !S_ISSOCK(status.st_mode))
-            return preference;
-        address = "unix:path=" + runtime + "/bus";
-    }
-    GDBusConnection *bus = g_dbus_connection_new_for_address_sync(
-        address.constData(),
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    if (bus == nullptr)
+    const SessionBus::Connection connection = SessionBus::connect(timeout);
+    if (!connection)
         return preference;
+    GDBusConnection *bus = connection.get();
     if (const Variant scheme = readSetting(bus, "color-scheme");
         scheme && g_variant_is_of_type(scheme.get(), G_VARIANT_TYPE_UINT32)) {
         switch (g_variant_get_uint32(scheme.get())) {
@@ -90,8 +74,6 @@ Preference read()
         if (inRange)
             preference.accent = rgb;
     }
-    g_dbus_connection_close_sync(bus, nullptr, nullptr);
-    g_object_unref(bus);
     return preference;
 }
 
