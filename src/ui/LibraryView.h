@@ -2,6 +2,7 @@
 
 #include <ui/KeyedListModel.h>
 #include <ui/Shelves.h>
+#include <ui/TitleDetail.h>
 
 #include <core/TitleState.h>
 
@@ -15,7 +16,6 @@ namespace vantry {
 
 class InstallEngine;
 class LibraryModel;
-class TitleDetail;
 
 /// The main window's view of the library: the chosen filter and selection, the featured title,
 /// the shelves and the announced games, worked out by the shelf rules from what the library

@@ -24,11 +24,12 @@ const QString installingSymbol = QStringLiteral("shippingbox.fill");
 const QString failedSymbol = QStringLiteral("exclamationmark.triangle.fill");
 const QString downloadSymbol = QStringLiteral("arrow.down.circle.fill");
 
-// The whole percentage with its fraction dropped; a fraction that is not a number shows 0.
+// The whole percentage with its fraction dropped; a fraction that is not a number shows 0. The
+// tiny allowance keeps a fraction such as 0.29, which binary makes 28.999..., at 29.
 int wholePercent(double fraction)
 {
     const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
-    return static_cast<int>(clamped * 100);
+    return static_cast<int>(clamped * 100 + 1e-9);
 }
 
 } // namespace

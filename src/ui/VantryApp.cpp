@@ -24,6 +24,7 @@
 #include <QCoroFuture>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QtQml>
