@@ -27,9 +27,14 @@
 #include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QLoggingCategory>
 #include <QtQml>
 
 namespace vantry {
+
+// Silent unless asked for (QT_LOGGING_RULES="com.vantry.launcher.startup.info=true"): marks the
+// first frame for the start-up benchmark.
+Q_LOGGING_CATEGORY(startupLog, "com.vantry.launcher.startup", QtWarningMsg)
 
 namespace {
 
@@ -134,6 +139,13 @@ Expected<void, VantryApp::StartError> VantryApp::start()
     m_qml->load(QUrl(u"qrc:/Vantry/qml/Main.qml"_qs));
     if (m_qml->rootObjects().isEmpty())
         return unexpected(StartError::windowFailed);
+    if (auto *window = qobject_cast<QQuickWindow *>(m_qml->rootObjects().constFirst())) {
+        auto *once = new QObject(this);
+        connect(window, &QQuickWindow::frameSwapped, once, [once] {
+            qCInfo(startupLog) << "first frame";
+            once->deleteLater();
+        });
+    }
     static_cast<void>(followAppearance());
     return {};
 }

@@ -66,7 +66,7 @@ FocusScope {
         }
         Text {
             Layout.fillWidth: true
-            text: root.root.card.tagline || ""
+            text: root.card.tagline || ""
             color: Theme.secondaryText
             font.pixelSize: 12
             elide: Text.ElideRight

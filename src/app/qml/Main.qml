@@ -200,9 +200,9 @@ ApplicationWindow {
         standardButtons: Dialog.Ok
         palette.window: Theme.panelFill
         palette.windowText: Theme.primaryText
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: Library.notice
         contentItem: Text {
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
             text: Library.notice
             color: Theme.primaryText
             wrapMode: Text.Wrap
