@@ -7,6 +7,7 @@
 #include <platform/FileSystem.h>
 #include <platform/Paths.h>
 
+#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QPointer>
@@ -71,8 +72,9 @@ Expected<std::optional<QString>, SystemError> localIcon(const QString &folder, c
 QUrl urlOf(const QString &path)
 {
     // Resources are reached as qrc: URLs, files as file: URLs.
+    // A root of ":/" joins into "://...", which a URL would read as a host: clean it first.
     if (path.startsWith(u':'))
-        return QUrl(QStringLiteral("qrc") + path);
+        return QUrl(QStringLiteral("qrc:") + QDir::cleanPath(path.mid(1)));
     return QUrl::fromLocalFile(path);
 }
 

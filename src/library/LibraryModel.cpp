@@ -220,7 +220,9 @@ QCoro::Task<void> LibraryModel::loadIcons()
         const auto file = co_await fetch;
         if (!file)
             continue;
-        auto decode = [path = file->toLocalFile()] { return QImage(path); };
+        // The seed's icons are resources (qrc:), the others files.
+        const QString path = file->isLocalFile() ? file->toLocalFile() : u':' + file->path();
+        auto decode = [path] { return QImage(path); };
         const QImage image = co_await offMain(decode);
         if (image.isNull())
             continue;

@@ -219,10 +219,11 @@ void LibraryView::rebuild()
     const QList<Catalog::Entry> catalog = m_model.catalog() ? m_model.catalog()->games
                                                             : QList<Catalog::Entry>();
     const QList<Catalog::Entry> visible = visibleEntries(catalog, states, m_filter);
-    // The hero stays where it is while it is shown, so a job ending elsewhere never swaps it.
+    // A hero being installed stays featured until its job ends, so that it does not jump away.
     const QString shown = m_hero.value(u"titleId"_qs).toString();
+    const bool shownInFlight = states.contains(shown) && isInFlight(states.value(shown).discriminator());
     const std::optional<QString> featured = featuredEntryID(
-        visible, states, m_selection, shown.isEmpty() ? std::nullopt : std::optional(shown));
+        visible, states, m_selection, shownInFlight ? std::optional(shown) : std::nullopt);
 
     QVariantMap hero;
     for (const Catalog::Entry &entry : visible) {

@@ -109,6 +109,11 @@ Expected<void, VantryApp::StartError> VantryApp::start()
                                          QString::fromLatin1(BuildConfig::releasePublicKey)),
         m_engine.get(), &HighWaterStore::shared());
 
+    // The icons reach the image provider before the view names them to QML.
+    m_icons = new TitleIconProvider;
+    m_icons->setIcons(m_model->icons());
+    connect(m_model.get(), &LibraryModel::iconsChanged, this,
+            [this] { m_icons->setIcons(m_model->icons()); });
     m_palette = new ThemePalette(m_settings, this);
     m_view = new LibraryView(*m_model, *m_engine, this);
     connect(&m_settings, &AppSettings::themeIDChanged, this, &VantryApp::themeChanged);
@@ -131,17 +136,13 @@ Expected<void, VantryApp::StartError> VantryApp::start()
                                             u"made by the library view"_qs);
 
     m_qml = std::make_unique<QQmlApplicationEngine>();
-    m_icons = new TitleIconProvider;
-    m_icons->setIcons(m_model->icons());
     m_qml->addImageProvider(u"titles"_qs, m_icons);
-    connect(m_model.get(), &LibraryModel::iconsChanged, this,
-            [this] { m_icons->setIcons(m_model->icons()); });
     m_qml->load(QUrl(u"qrc:/Vantry/qml/Main.qml"_qs));
     if (m_qml->rootObjects().isEmpty())
         return unexpected(StartError::windowFailed);
-    if (auto *window = qobject_cast<QQuickWindow *>(m_qml->rootObjects().constFirst())) {
+    if (QQuickWindow *shown = window()) {
         auto *once = new QObject(this);
-        connect(window, &QQuickWindow::frameSwapped, once, [once] {
+        connect(shown, &QQuickWindow::frameSwapped, once, [once] {
             qCInfo(startupLog) << "first frame";
             once->deleteLater();
         });
@@ -204,6 +205,13 @@ void VantryApp::notifyJobEnded(const QString &name, bool installed, const QStrin
                                                 summary, message));
     };
     static_cast<void>(offMain(show));
+}
+
+QQuickWindow *VantryApp::window() const
+{
+    return m_qml && !m_qml->rootObjects().isEmpty()
+               ? qobject_cast<QQuickWindow *>(m_qml->rootObjects().constFirst())
+               : nullptr;
 }
 
 QString VantryApp::version() const

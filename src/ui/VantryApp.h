@@ -55,6 +55,10 @@ public:
     [[nodiscard]] Expected<void, StartError> start();
     [[nodiscard]] static QString describe(StartError error);
 
+    /// The main window and its library view, once started.
+    [[nodiscard]] QQuickWindow *window() const;
+    [[nodiscard]] LibraryView *view() const { return m_view; }
+
     [[nodiscard]] QString version() const;
     [[nodiscard]] bool canCheckForUpdates() const { return false; }
     [[nodiscard]] bool automaticUpdateChecks() const;

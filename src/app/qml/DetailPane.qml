@@ -174,12 +174,15 @@ Rectangle {
                     font.pixelSize: 15
                     font.bold: true
                 }
+                Column { // not a layout around a repeater: see Hero.qml
+                    Layout.fillWidth: true
+                    spacing: 8
                 Repeater {
                     model: pane.detail.copies || []
                     Rectangle {
                         required property var modelData
                         required property int index
-                        Layout.fillWidth: true
+                        width: parent.width
                         implicitHeight: copyColumn.implicitHeight + 16
                         radius: Theme.cornerRadius
                         color: Theme.cardFill
@@ -220,6 +223,7 @@ Rectangle {
                             }
                         }
                     }
+                }
                 }
                 ThemedButton {
                     objectName: "clubhouse.detail.removeOthers"

@@ -10,6 +10,7 @@ FocusScope {
     property var card: ({})
     readonly property bool selected: Library.selectedId === root.card.titleId
 
+    objectName: "clubhouse.card." + (card.titleId || "")
     width: 200
     height: 262
     activeFocusOnTab: true
@@ -102,7 +103,7 @@ FocusScope {
             elide: Text.ElideRight
         }
         Item { Layout.fillHeight: true }
-        RowLayout {
+        Row { // not a layout: see Hero.qml
             spacing: 6
             Repeater {
                 model: root.card.actions || []

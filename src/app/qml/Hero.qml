@@ -72,7 +72,9 @@ Rectangle {
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
-            RowLayout {
+            // A positioner, not a layout, around a repeater: Qt 6.4's layouts may reach a
+            // delegate the repeater has just destroyed.
+            Row {
                 spacing: 8
                 Repeater {
                     model: hero.card.actions || []

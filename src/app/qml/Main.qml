@@ -158,12 +158,16 @@ ApplicationWindow {
                         visible: Library.hero.titleId !== undefined
                         card: Library.hero
                     }
-                    Repeater {
-                        model: Library.shelves
-                        Shelf {
-                            Layout.fillWidth: true
-                            Layout.leftMargin: 20
-                            Layout.rightMargin: 20
+                    Column { // not a layout around a repeater: see Hero.qml
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 20
+                        Layout.rightMargin: 20
+                        spacing: 22
+                        Repeater {
+                            model: Library.shelves
+                            Shelf {
+                                width: parent.width
+                            }
                         }
                     }
                     EmptyPanel {

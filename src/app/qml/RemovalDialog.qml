@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import Vantry.Backend
 
 // The confirmation before anything moves to the Trash, listing every path that moves.
@@ -28,10 +27,12 @@ Dialog {
     palette.windowText: Theme.primaryText
     palette.text: Theme.primaryText
 
-    contentItem: ColumnLayout {
+    // Positioners, not layouts: a layout inside a popup may touch a delegate its repeater has
+    // just destroyed.
+    contentItem: Column {
         spacing: 8
         Text {
-            Layout.fillWidth: true
+            width: dialog.availableWidth
             text: dialog.confirmation.note || ""
             color: Theme.primaryText
             wrapMode: Text.Wrap
@@ -45,7 +46,7 @@ Dialog {
             model: dialog.confirmation.paths || []
             Text {
                 required property string modelData
-                Layout.fillWidth: true
+                width: dialog.availableWidth
                 text: modelData
                 color: Theme.primaryText
                 font.family: "monospace"
@@ -63,7 +64,7 @@ Dialog {
             model: dialog.confirmation.dataPaths || []
             Text {
                 required property string modelData
-                Layout.fillWidth: true
+                width: dialog.availableWidth
                 text: modelData
                 color: Theme.primaryText
                 font.family: "monospace"
@@ -72,9 +73,14 @@ Dialog {
             }
         }
     }
-    footer: RowLayout {
+    footer: Item {
+        implicitHeight: buttons.implicitHeight + 24
+        Row {
+        id: buttons
+        anchors.right: parent.right
+        anchors.rightMargin: 12
+        anchors.verticalCenter: parent.verticalCenter
         spacing: 8
-        Item { Layout.fillWidth: true }
         Repeater {
             model: dialog.confirmation.buttons || []
             ThemedButton {
@@ -82,11 +88,9 @@ Dialog {
                 objectName: "clubhouse.removal." + modelData.button
                 text: modelData.label
                 prominent: modelData.button !== "cancel"
-                Layout.bottomMargin: 12
-                Layout.rightMargin: 4
                 onClicked: Library.detail.confirm(modelData.button)
             }
         }
-        Item { implicitWidth: 8 }
+        }
     }
 }
