@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QCoroTask>
+#include <QImage>
 #include <QTest>
 
 using namespace vantry;
@@ -229,6 +230,7 @@ private Q_SLOTS:
             const auto icon = QCoro::waitFor(builtIn.icon(entry));
             QVERIFY2(icon, qPrintable(entry.id));
             QCOMPARE(icon->scheme(), u"qrc"_qs);
+            QVERIFY2(!QImage(u':' + icon->path()).isNull(), qPrintable(icon->toString()));
         }
     }
 };
