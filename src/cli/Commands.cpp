@@ -46,12 +46,6 @@ private:
     bool m_open = false;
 };
 
-bool isInFlight(TitleState::Case state)
-{
-    return state == TitleState::Case::queued || state == TitleState::Case::downloading ||
-           state == TitleState::Case::verifying || state == TitleState::Case::installing;
-}
-
 // One command on one title, on a started session.
 class Runner
 {
@@ -232,7 +226,7 @@ QCoro::Task<int> Runner::awaitJob(qint64 expectedLength)
     QObject scope; // the connections below end with it
     QObject::connect(&m_model, &LibraryModel::statesChanged, &scope, [&] {
         const TitleState state = m_model.states().value(id);
-        sawJob = sawJob || isInFlight(state.discriminator());
+        sawJob = sawJob || TitleState::isInFlight(state.discriminator());
         view.show(state);
     });
     m_console.onInterrupt([&] {

@@ -36,17 +36,6 @@ QString blockReason(UpdateBlock::Reason reason)
     Q_UNREACHABLE();
 }
 
-QString blockClause(UpdateBlock::Reason reason)
-{
-    switch (reason) {
-    case UpdateBlock::Reason::notWritable:
-        return text("the copy is not writable by you");
-    case UpdateBlock::Reason::parentNotWritable:
-        return text("the folder holding it is not writable by you");
-    }
-    Q_UNREACHABLE();
-}
-
 // The payload of a state: what it carries beyond its case.
 Json detail(const TitleState &state)
 {
@@ -116,7 +105,7 @@ QString updateBlockNote(const QString &name, const UpdateBlock &block)
 {
     return text("The update of %1 cannot go into %2: %3. install-managed installs a managed copy "
                 "instead.")
-        .arg(name, block.copyURL, blockClause(block.reason));
+        .arg(name, block.copyURL, block.userFacingReason());
 }
 
 QString statusText(const TitleState &state)

@@ -4,6 +4,22 @@
 
 #include <QCoreApplication>
 
+namespace vantry {
+
+QString UpdateBlock::userFacingReason() const
+{
+    switch (reason) {
+    case Reason::notWritable:
+        return QCoreApplication::translate("UpdateBlock", "the copy is not writable by you");
+    case Reason::parentNotWritable:
+        return QCoreApplication::translate("UpdateBlock",
+                                           "the folder holding it is not writable by you");
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace vantry
+
 namespace vantry::InstallPlanner {
 
 namespace {

@@ -49,6 +49,9 @@ struct UpdateBlock {
     QString copyURL; // the current copy's canonical path
     Reason reason = Reason::notWritable;
 
+    /// The reason as a lower-case clause completing a sentence about the copy.
+    [[nodiscard]] QString userFacingReason() const;
+
     friend bool operator==(const UpdateBlock &, const UpdateBlock &) = default;
 };
 

@@ -10,6 +10,12 @@ bool TitleState::canTransition(Case from, Case to)
         != legalTransitions.end();
 }
 
+bool TitleState::isInFlight(Case value)
+{
+    return value == Case::queued || value == Case::downloading || value == Case::verifying ||
+           value == Case::installing;
+}
+
 QString TitleState::rawValue(Case value)
 {
     switch (value) {

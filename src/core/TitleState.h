@@ -64,6 +64,9 @@ public:
     /// change a state within one case compare discriminators first.
     [[nodiscard]] static bool canTransition(Case from, Case to);
 
+    /// A job's own states, from queued until it has installed (or failed).
+    [[nodiscard]] static bool isInFlight(Case value);
+
     [[nodiscard]] static QString rawValue(Case value);
     /// The case whose raw text is exactly `text`, if any.
     [[nodiscard]] static std::optional<Case> caseFromRawValue(QStringView text);

@@ -18,26 +18,6 @@ QString text(const char *english)
     return QCoreApplication::translate("Vantry", english);
 }
 
-bool isInFlight(TitleState::Case value)
-{
-    switch (value) {
-    case TitleState::Case::queued:
-    case TitleState::Case::downloading:
-    case TitleState::Case::verifying:
-    case TitleState::Case::installing:
-        return true;
-    case TitleState::Case::available:
-    case TitleState::Case::requiresNewerMacOS:
-    case TitleState::Case::unavailable:
-    case TitleState::Case::installed:
-    case TitleState::Case::updateAvailable:
-    case TitleState::Case::running:
-    case TitleState::Case::failed:
-        return false;
-    }
-    Q_UNREACHABLE();
-}
-
 QVariantMap asMap(const QList<QByteArray> &roles, const KeyedListModel::Row &row)
 {
     QVariantMap map;
@@ -153,20 +133,7 @@ void LibraryView::act(const QString &titleId, const QString &action)
     if (!chosen)
         return;
     Q_EMIT actionPressed();
-    switch (*chosen) {
-    case GameCardView::CardAction::install:
-        m_model.install(titleId);
-        return;
-    case GameCardView::CardAction::play:
-        m_model.play(titleId);
-        return;
-    case GameCardView::CardAction::cancel:
-        m_engine.cancel(titleId);
-        return;
-    case GameCardView::CardAction::retry:
-        m_engine.retry(titleId);
-        return;
-    }
+    performCardAction(*chosen, titleId, m_model, m_engine);
 }
 
 void LibraryView::dismissNotice()
@@ -186,31 +153,38 @@ QString LibraryView::icon(const QString &symbol) const
 
 KeyedListModel::Row LibraryView::cardRow(const Catalog::Entry &entry) const
 {
-    const auto found = m_model.states().constFind(entry.id);
-    const TitleState state = found == m_model.states().cend() ? TitleState::unavailable({}) : *found;
-    const bool known = found != m_model.states().cend();
-    const std::optional<CardBadge> badge = known ? cardBadge(state) : std::nullopt;
-    const ClubhouseStatePresentation pill = statePresentation(state);
-    const std::optional<StateNote> note = known ? stateNote(state) : std::nullopt;
+    // A title the model has no state for shows its name and nothing of a state.
+    QString badgeKind, badgeLabel, pillText, pillIcon, noteText, noteIcon;
+    QString pillTone = QmlNames::name(ClubhouseStatePresentation::Tone::neutral);
+    QString accessibleName = entry.name;
+    bool noteAlert = false;
+    double progress = -1.0;
     QVariantList actions;
-    if (known) {
-        for (const GameCardView::CardAction action : cardActions(state)) {
-            actions.append(QVariantMap{{u"action"_qs, QmlNames::name(action)},
-                                       {u"title"_qs, actionTitle(action, state)}});
+    if (const auto found = m_model.states().constFind(entry.id); found != m_model.states().cend()) {
+        const TitleState &state = *found;
+        if (const std::optional<CardBadge> badge = cardBadge(state)) {
+            badgeKind = QmlNames::name(badge->kind);
+            badgeLabel = badge->label;
         }
+        const ClubhouseStatePresentation pill = statePresentation(state);
+        pillText = pill.text;
+        pillIcon = symbolIconName(pill.symbol);
+        pillTone = QmlNames::name(pill.tone);
+        accessibleName = text("%1, %2").arg(entry.name, pill.text);
+        if (const std::optional<StateNote> note = stateNote(state)) {
+            noteText = note->text;
+            noteIcon = symbolIconName(note->symbol);
+            noteAlert = note->alert;
+        }
+        if (state.discriminator() == TitleState::Case::downloading)
+            progress = state.fraction();
+        actions = QmlNames::actionList(state);
     }
-    const auto pin = m_model.icons().contains(entry.id) ? entry.iconSHA256 : QString();
-    const QString icon = pin.isEmpty() ? QString() : u"image://titles/%1/%2"_qs.arg(entry.id, pin);
-    const double progress =
-        state.discriminator() == TitleState::Case::downloading && known ? state.fraction() : -1.0;
     return {entry.id,
-            {entry.id, entry.name, entry.tagline,
-             badge ? QmlNames::name(badge->kind) : QString(), badge ? badge->label : QString(),
-             known ? pill.text : QString(), known ? symbolIconName(pill.symbol) : QString(),
-             QmlNames::name(pill.tone), note ? note->text : QString(),
-             note ? symbolIconName(note->symbol) : QString(), note && note->alert, actions, icon,
-             m_model.installedVersionText(entry.id).value_or(QString()), progress,
-             known ? text("%1, %2").arg(entry.name, pill.text) : entry.name}};
+            {entry.id, entry.name, entry.tagline, badgeKind, badgeLabel, pillText, pillIcon,
+             pillTone, noteText, noteIcon, noteAlert, actions,
+             QmlNames::iconSource(entry, m_model.icons().contains(entry.id)),
+             m_model.installedVersionText(entry.id).value_or(QString()), progress, accessibleName}};
 }
 
 void LibraryView::rebuild()
@@ -221,7 +195,8 @@ void LibraryView::rebuild()
     const QList<Catalog::Entry> visible = visibleEntries(catalog, states, m_filter);
     // A hero being installed stays featured until its job ends, so that it does not jump away.
     const QString shown = m_hero.value(u"titleId"_qs).toString();
-    const bool shownInFlight = states.contains(shown) && isInFlight(states.value(shown).discriminator());
+    const bool shownInFlight =
+        states.contains(shown) && TitleState::isInFlight(states.value(shown).discriminator());
     const std::optional<QString> featured = featuredEntryID(
         visible, states, m_selection, shownInFlight ? std::optional(shown) : std::nullopt);
 
@@ -259,7 +234,7 @@ void LibraryView::noteJobEnds()
 {
     const QHash<QString, TitleState> &now = m_model.states();
     for (auto before = m_lastStates.cbegin(); before != m_lastStates.cend(); ++before) {
-        if (!isInFlight(before->discriminator()))
+        if (!TitleState::isInFlight(before->discriminator()))
             continue;
         const auto after = now.constFind(before.key());
         if (after == now.cend())

@@ -64,4 +64,22 @@ std::optional<GameCardView::CardAction> cardAction(const QString &text)
     return std::nullopt;
 }
 
+QVariantList actionList(const TitleState &state)
+{
+    QVariantList actions;
+    for (const GameCardView::CardAction action : cardActions(state)) {
+        actions.append(QVariantMap{{QStringLiteral("action"), name(action)},
+                                   {QStringLiteral("title"), actionTitle(action, state)}});
+    }
+    return actions;
+}
+
+QString iconSource(const Catalog::Entry &entry, bool hasIcon)
+{
+    // The digest in the address makes QML load a changed icon afresh.
+    if (!hasIcon)
+        return {};
+    return QStringLiteral("image://titles/%1/%2").arg(entry.id, entry.iconSHA256);
+}
+
 } // namespace vantry::QmlNames

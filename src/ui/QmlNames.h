@@ -3,7 +3,11 @@
 #include <ui/StatusPresentation.h>
 #include <ui/Theme.h>
 
+#include <catalog/Catalog.h>
+#include <core/TitleState.h>
+
 #include <QString>
+#include <QVariantList>
 
 #include <optional>
 
@@ -15,5 +19,10 @@ namespace vantry::QmlNames {
 [[nodiscard]] QString name(ClubhouseStatePresentation::Tone tone);
 [[nodiscard]] QString name(GameCardView::CardAction action);
 [[nodiscard]] std::optional<GameCardView::CardAction> cardAction(const QString &name);
+
+/// The card actions `state` allows, as QML reads them: [{action, title}].
+[[nodiscard]] QVariantList actionList(const TitleState &state);
+/// The image provider's address of the title's verified icon; empty while it has none.
+[[nodiscard]] QString iconSource(const Catalog::Entry &entry, bool hasIcon);
 
 } // namespace vantry::QmlNames

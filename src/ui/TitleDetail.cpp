@@ -57,29 +57,19 @@ QString buttonName(RemovalConfirmationButton button)
     Q_UNREACHABLE();
 }
 
-QString blockClause(UpdateBlock::Reason reason)
-{
-    switch (reason) {
-    case UpdateBlock::Reason::notWritable:
-        return text("the copy is not writable by you");
-    case UpdateBlock::Reason::parentNotWritable:
-        return text("the folder holding it is not writable by you");
-    }
-    Q_UNREACHABLE();
-}
-
 } // namespace
 
 TitleDetail::TitleDetail(LibraryModel &model, InstallEngine &engine, QObject *parent)
     : QObject(parent), m_model(model), m_engine(engine)
 {
+    // The download clocks move before the pane reads them.
+    connect(&m_model, &LibraryModel::statesChanged, this, &TitleDetail::trackDownloads);
     for (auto signal : {&LibraryModel::catalogChanged, &LibraryModel::statesChanged,
                         &LibraryModel::iconsChanged, &LibraryModel::installedVersionsChanged,
                         &LibraryModel::resolutionsChanged, &LibraryModel::updateBlocksChanged,
                         &LibraryModel::appcastItemsChanged,
                         &LibraryModel::dataSharingCopyCountsChanged})
         connect(&m_model, signal, this, &TitleDetail::update);
-    connect(&m_model, &LibraryModel::statesChanged, this, &TitleDetail::trackDownloads);
 }
 
 void TitleDetail::setTitleId(const QString &titleId)
@@ -191,7 +181,7 @@ QVariantMap TitleDetail::snapshot() const
                      {u"description"_qs, entry->description},
                      {u"version"_qs, m_model.installedVersionText(entry->id).value_or(QString())}};
     if (m_model.icons().contains(entry->id))
-        pane.insert(u"icon"_qs, u"image://titles/%1/%2"_qs.arg(entry->id, entry->iconSHA256));
+        pane.insert(u"icon"_qs, QmlNames::iconSource(*entry, true));
 
     const auto found = m_model.states().constFind(entry->id);
     if (found != m_model.states().cend()) {
@@ -228,11 +218,7 @@ QVariantMap TitleDetail::snapshot() const
         case TitleState::Case::running:
             break;
         }
-        QVariantList actions;
-        for (const GameCardView::CardAction action : cardActions(state)) {
-            actions.append(QVariantMap{{u"action"_qs, QmlNames::name(action)},
-                                       {u"title"_qs, actionTitle(action, state)}});
-        }
+        QVariantList actions = QmlNames::actionList(state);
         // A running game with a newer release: the model quits it, then updates.
         if (state.discriminator() == TitleState::Case::running && hasNewerRelease() &&
             !m_model.updateBlocks().contains(entry->id)) {
@@ -245,7 +231,7 @@ QVariantMap TitleDetail::snapshot() const
     if (const auto block = m_model.updateBlocks().constFind(entry->id);
         block != m_model.updateBlocks().cend()) {
         pane.insert(u"block"_qs, text("A newer version is available, but it cannot go into %1: %2.")
-                                     .arg(block->copyURL, blockClause(block->reason)));
+                                     .arg(block->copyURL, block->userFacingReason()));
         pane.insert(u"blockAction"_qs, text("Install a managed copy instead"));
     }
 
@@ -275,19 +261,25 @@ void TitleDetail::act(const QString &action)
         m_model.installManagedCopy(m_titleId);
         return;
     }
-    switch (QmlNames::cardAction(action).value_or(GameCardView::CardAction::play)) {
+    if (const auto chosen = QmlNames::cardAction(action))
+        performCardAction(*chosen, m_titleId, m_model, m_engine);
+}
+
+void performCardAction(GameCardView::CardAction action, const QString &titleId, LibraryModel &model,
+                       InstallEngine &engine)
+{
+    switch (action) {
     case GameCardView::CardAction::install:
-        m_model.install(m_titleId);
+        model.install(titleId);
         return;
     case GameCardView::CardAction::play:
-        if (action == u"play")
-            m_model.play(m_titleId);
+        model.play(titleId);
         return;
     case GameCardView::CardAction::cancel:
-        m_engine.cancel(m_titleId);
+        engine.cancel(titleId);
         return;
     case GameCardView::CardAction::retry:
-        m_engine.retry(m_titleId);
+        engine.retry(titleId);
         return;
     }
 }

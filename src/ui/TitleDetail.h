@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ui/StatusPresentation.h>
+
 #include <copies/InstallCopy.h>
 
 #include <QElapsedTimer>
@@ -11,6 +13,11 @@ namespace vantry {
 
 class InstallEngine;
 class LibraryModel;
+
+/// Carries out a card's action on the title: install and play through the model, cancel and
+/// retry through the engine.
+void performCardAction(GameCardView::CardAction action, const QString &titleId, LibraryModel &model,
+                       InstallEngine &engine);
 
 /// The detail pane of the selected title: its state in words (step, progress with speed and time
 /// left, failure), every action the model or engine accepts for it now, a blocked update, its

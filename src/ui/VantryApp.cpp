@@ -173,7 +173,6 @@ void VantryApp::windowShown()
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start();
     refresh();
-    static_cast<void>(followAppearance());
 }
 
 void VantryApp::refresh()

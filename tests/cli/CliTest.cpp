@@ -1,4 +1,5 @@
 #include "../install/ReleaseFixture.h"
+#include <support/DemoSite.h>
 #include <support/TestHome.h>
 #include <support/ToolRun.h>
 
@@ -79,12 +80,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         const QString out = m_home.scratch(u"demo"_qs);
-        QCOMPARE(QProcess::execute(QStringLiteral(VANTRY_SOURCE_DIR "/demo/make-site"),
-                                   {u"--publish"_qs, QStringLiteral(VANTRY_PUBLISH_TOOL), u"--game"_qs,
-                                    QStringLiteral(VANTRY_DEMO_GAME), u"--out"_qs, out}),
-                 0);
-        QCOMPARE(QProcess::execute(u"cp"_qs, {u"-a"_qs, out + u"/home-seed/."_qs, m_home.home()}),
-                 0);
+        QVERIFY(test::publishDemo(QStringLiteral(VANTRY_PUBLISH_TOOL),
+                                  QStringLiteral(VANTRY_DEMO_GAME), out, m_home.home()));
         // A release whose bytes changed on the host after it was signed: same length, so only its
         // signature tells.
         QFile image(out + u"/site/releases/mazzle/mazzle-1.dmg"_qs);
@@ -96,14 +93,7 @@ private Q_SLOTS:
                 test::put(managed(u".staging/left/x"_qs), "x"));
         qputenv("TMPDIR", QFile::encodeName(temporary()));
 
-        m_site.start(QStringLiteral(VANTRY_PUBLISH_TOOL), {u"serve"_qs, out + u"/site"_qs});
-        QByteArray banner;
-        while (!banner.contains("VANTRY_EXTRA_CA=") && m_site.waitForReadyRead(10000))
-            banner += m_site.readAllStandardOutput();
-        for (const QString &word :
-             QString::fromUtf8(banner).simplified().split(u' ').filter(u"VANTRY_"_qs))
-            qputenv(word.section(u'=', 0, 0).toLatin1(), QFile::encodeName(word.section(u'=', 1)));
-        QVERIFY2(qEnvironmentVariableIsSet("VANTRY_CONNECT_TO"), banner);
+        QVERIFY(test::serveSite(m_site, QStringLiteral(VANTRY_PUBLISH_TOOL), out + u"/site"_qs));
     }
 
     void cleanupTestCase()

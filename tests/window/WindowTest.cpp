@@ -1,3 +1,4 @@
+#include <support/DemoSite.h>
 #include <support/TestHome.h>
 
 #include <platform/FileSystem.h>
@@ -83,24 +84,15 @@ private Q_SLOTS:
     {
         ::prctl(PR_SET_CHILD_SUBREAPER, 1); // the games the window starts are reaped here
         const QString out = m_home.scratch(u"demo"_qs);
-        QCOMPARE(QProcess::execute(QStringLiteral(VANTRY_SOURCE_DIR "/demo/make-site"),
-                                   {u"--publish"_qs, QStringLiteral(VANTRY_PUBLISH_TOOL), u"--game"_qs,
-                                    QStringLiteral(VANTRY_DEMO_GAME), u"--out"_qs, out}),
-                 0);
-        QCOMPARE(QProcess::execute(u"cp"_qs, {u"-a"_qs, out + u"/home-seed/."_qs, m_home.home()}), 0);
+        QVERIFY(test::publishDemo(QStringLiteral(VANTRY_PUBLISH_TOOL),
+                                  QStringLiteral(VANTRY_DEMO_GAME), out, m_home.home()));
         QVERIFY(QDir().mkpath(m_home.scratch(u"tmp"_qs)));
         qputenv("TMPDIR", QFile::encodeName(m_home.scratch(u"tmp"_qs)));
         qputenv("GIO_USE_VFS", "local");
         m_shots = qEnvironmentVariable("VANTRY_SCREENSHOTS", m_home.scratch(u"shots"_qs));
         QVERIFY(QDir().mkpath(m_shots));
 
-        m_site.start(QStringLiteral(VANTRY_PUBLISH_TOOL), {u"serve"_qs, out + u"/site"_qs});
-        QByteArray banner;
-        while (!banner.contains("VANTRY_EXTRA_CA=") && m_site.waitForReadyRead(10000))
-            banner += m_site.readAllStandardOutput();
-        for (const QString &word :
-             QString::fromUtf8(banner).simplified().split(u' ').filter(u"VANTRY_"_qs))
-            qputenv(word.section(u'=', 0, 0).toLatin1(), QFile::encodeName(word.section(u'=', 1)));
+        QVERIFY(test::serveSite(m_site, QStringLiteral(VANTRY_PUBLISH_TOOL), out + u"/site"_qs));
 
         auto app = VantryApp::create();
         QVERIFY(app);
