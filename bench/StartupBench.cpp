@@ -3,7 +3,7 @@
 // the wall time from spawn to the first swapped frame, then, after the first refresh has settled,
 // the resident (VmRSS) and anonymous (RssAnon) memory. Prints the medians and the ratios against
 // the targets (start-up at most 1.3 times, idle memory at most 1.5 times the bare window).
-#include "BenchGames.h"
+#include "DemoHome.h"
 #include "ProcessMemory.h"
 
 #include <QCoreApplication>
@@ -101,39 +101,6 @@ std::optional<Sample> measure(const QString &name, const QString &program, const
     return sample;
 }
 
-// The demo site and a fresh demo home under `root`, as scripts/demo makes them.
-bool makeDemo(const QTemporaryDir &root)
-{
-    const QString demo = root.filePath(QStringLiteral("demo")), home = root.filePath(QStringLiteral("home"));
-    return bench::run(QStringLiteral(VANTRY_SOURCE_DIR "/demo/make-site"),
-                      {QStringLiteral("--publish"), QStringLiteral(VANTRY_PUBLISH_TOOL), QStringLiteral("--game"),
-                       QStringLiteral(VANTRY_DEMO_GAME), QStringLiteral("--out"), demo}) &&
-           QDir().mkpath(home + QStringLiteral("/tmp")) && QDir().mkpath(home + QStringLiteral("/runtime")) &&
-           QFile::setPermissions(home + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
-           bench::run(QStringLiteral("cp"), {QStringLiteral("-a"), demo + QStringLiteral("/home-seed/Applications"), home});
-}
-
-QProcessEnvironment homeEnvironment(const QString &home, const QString &connectTo)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const std::pair<const char *, QString> variables[] = {
-        {"HOME", home},
-        {"XDG_CONFIG_HOME", home + QStringLiteral("/.config")},
-        {"XDG_DATA_HOME", home + QStringLiteral("/.local/share")},
-        {"XDG_STATE_HOME", home + QStringLiteral("/.local/state")},
-        {"XDG_CACHE_HOME", home + QStringLiteral("/.cache")},
-        {"TMPDIR", home + QStringLiteral("/tmp")},
-        {"XDG_RUNTIME_DIR", home + QStringLiteral("/runtime")},
-        {"GIO_USE_VFS", QStringLiteral("local")},
-        {"VANTRY_CONNECT_TO", connectTo},
-        {"VANTRY_EXTRA_CA", bench::developmentKeys + QStringLiteral("tls.crt")},
-        {"QT_LOGGING_RULES", QStringLiteral("com.vantry.launcher.startup.info=true")},
-    };
-    for (const auto &[name, value] : variables)
-        environment.insert(QString::fromLatin1(name), value);
-    return environment;
-}
-
 void usage()
 {
     std::fprintf(stderr, "usage: xvfb-run -a StartupBench [--runs N]\n"
@@ -153,28 +120,21 @@ int main(int argc, char *argv[])
         usage();
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    if (!bench::hasDisplay()) {
         std::fprintf(stderr, "StartupBench: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)\n");
         usage();
         return 2;
     }
 
     QTemporaryDir root;
-    if (!root.isValid() || !makeDemo(root))
+    if (!root.isValid() || !bench::makeDemo(root))
         return 1;
     QProcess server;
-    server.start(QStringLiteral(VANTRY_PUBLISH_TOOL),
-                 {QStringLiteral("serve"), root.filePath(QStringLiteral("demo/site")), QStringLiteral("--port"), QStringLiteral("0")});
-    QByteArray announced;
-    const QRegularExpression connectTo(QStringLiteral("VANTRY_CONNECT_TO=(\\S+)"));
-    QRegularExpressionMatch match;
-    while (!(match = connectTo.match(QString::fromUtf8(announced))).hasMatch() && server.waitForReadyRead(30'000))
-        announced += server.readAllStandardOutput();
-    if (!match.hasMatch()) {
-        std::fprintf(stderr, "vantry-publish serve named no address: %s\n", server.readAllStandardError().constData());
+    const auto connectTo = bench::serve(server, root.filePath(QStringLiteral("demo/site")));
+    if (!connectTo)
         return 1;
-    }
-    const QProcessEnvironment environment = homeEnvironment(root.filePath(QStringLiteral("home")), match.captured(1));
+    QProcessEnvironment environment = bench::homeEnvironment(root.filePath(QStringLiteral("home")), *connectTo);
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("com.vantry.launcher.startup.info=true"));
 
     const std::pair<const char *, QString> programs[] = {{"vantry", QStringLiteral(VANTRY_WINDOW)},
                                                          {"bare window", QStringLiteral(VANTRY_BARE_WINDOW)}};
