@@ -1,6 +1,7 @@
 #include <ui/VantryApp.h>
 
 #include <ui/AppSettings.h>
+#include <ui/ArtworkProvider.h>
 #include <ui/Appearance.h>
 #include <ui/KeyedListModel.h>
 #include <ui/LibraryView.h>
@@ -112,8 +113,12 @@ Expected<void, VantryApp::StartError> VantryApp::start()
     // The icons reach the image provider before the view names them to QML.
     m_icons = new TitleIconProvider;
     m_icons->setIcons(m_model->icons());
-    connect(m_model.get(), &LibraryModel::iconsChanged, this,
-            [this] { m_icons->setIcons(m_model->icons()); });
+    m_art = new ArtworkProvider;
+    m_art->setIcons(m_model->icons());
+    connect(m_model.get(), &LibraryModel::iconsChanged, this, [this] {
+        m_icons->setIcons(m_model->icons());
+        m_art->setIcons(m_model->icons());
+    });
     m_palette = new ThemePalette(m_settings, this);
     m_view = new LibraryView(*m_model, *m_engine, this);
     connect(&m_settings, &AppSettings::themeIDChanged, this, &VantryApp::themeChanged);
@@ -137,6 +142,7 @@ Expected<void, VantryApp::StartError> VantryApp::start()
 
     m_qml = std::make_unique<QQmlApplicationEngine>();
     m_qml->addImageProvider(u"titles"_qs, m_icons);
+    m_qml->addImageProvider(u"art"_qs, m_art);
     m_qml->load(QUrl(u"qrc:/Vantry/qml/Main.qml"_qs));
     if (m_qml->rootObjects().isEmpty())
         return unexpected(StartError::windowFailed);

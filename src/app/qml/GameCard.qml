@@ -3,8 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Vantry.Backend
 
-// One title on a shelf: icon, badge, name, state and the buttons its state allows. Choosing the
-// card (click, Return or Space) selects the title and opens its details.
+// One title on a shelf: its cover with name and badge, its state and the buttons its state
+// allows. Choosing the card (click, Return or Space) selects the title and opens its details.
 FocusScope {
     id: root
     property var card: ({})
@@ -35,36 +35,46 @@ FocusScope {
             Library.selectedId = root.card.titleId
         }
     }
-    ColumnLayout {
-        anchors.fill: parent
-        anchors.margins: 12
-        spacing: 6
+    // The cover, with the name set over its scrim; drawn for a height of 120.
+    Artwork {
+        id: cover
+        x: 6
+        y: 6
+        width: root.width - 12
+        height: 120
+        titleId: root.card.titleId || ""
+        icon: root.card.icon || ""
+        format: "cover"
 
-        Item {
-            Layout.fillWidth: true
-            Layout.preferredHeight: 96
-            TitleIcon {
-                anchors.centerIn: parent
-                size: 96
-                source: root.card.icon || ""
-                name: root.card.name || ""
-            }
-            Badge {
-                anchors.right: parent.right
-                anchors.top: parent.top
-                kind: root.card.badgeKind || ""
-                label: root.card.badgeLabel || ""
-            }
-        }
         Text {
-            Layout.fillWidth: true
+            x: 10
+            y: cover.height - 40
+            width: cover.width - 20
+            height: 30
+            verticalAlignment: Text.AlignVCenter
             text: root.card.name || ""
-            color: Theme.primaryText
+            color: Theme.counterText
             font.pixelSize: 16
             font.bold: true
             font.family: Theme.displayFontFamily
             elide: Text.ElideRight
         }
+        Badge {
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 8
+            kind: root.card.badgeKind || ""
+            label: root.card.badgeLabel || ""
+        }
+    }
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: cover.y + cover.height + 8
+        anchors.leftMargin: 12
+        anchors.rightMargin: 12
+        anchors.bottomMargin: 12
+        spacing: 6
+
         Text {
             Layout.fillWidth: true
             text: root.card.tagline || ""

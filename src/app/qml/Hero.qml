@@ -3,37 +3,45 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Vantry.Backend
 
-// The featured title, large, above the shelves.
-Rectangle {
+// The featured title, large, above the shelves: its drawn banner, with the name and actions set
+// over the banner's scrim on the leading side.
+Item {
     id: hero
     property var card: ({})
+    // The banner's ink over its scrim.
+    readonly property color ink: Theme.counterText
 
-    implicitHeight: 190
-    radius: Theme.cornerRadius + 4
-    color: Theme.panelFill
-    border.color: Theme.panelStroke
-    border.width: 1
+    // The banner is drawn for this height; its scrim is behind this text, up to 58 % of its width.
+    implicitHeight: 220
     Accessible.role: Accessible.Grouping
     Accessible.name: hero.card.accessibleName || ""
 
-    RowLayout {
+    Artwork {
         anchors.fill: parent
-        anchors.margins: 20
-        spacing: 20
+        titleId: hero.card.titleId || ""
+        icon: hero.card.icon || ""
+        format: "hero"
+    }
 
-        TitleIcon {
-            size: 140
-            source: hero.card.icon || ""
-            name: hero.card.name || ""
-        }
+    // The title's place beside the icon the banner draws.
+    Item {
+        x: 188
+        y: 16
+        width: hero.width * 0.58 - 188
+        height: hero.height - 32
+
         ColumnLayout {
-            Layout.fillWidth: true
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
             spacing: 8
             RowLayout {
                 spacing: 10
                 Text {
+                    Layout.maximumWidth: hero.width * 0.58 - 300
+                    elide: Text.ElideRight
                     text: hero.card.name || ""
-                    color: Theme.primaryText
+                    color: hero.ink
                     font.pixelSize: 30
                     font.bold: true
                     font.family: Theme.displayFontFamily
@@ -46,7 +54,7 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: hero.card.tagline || ""
-                color: Theme.secondaryText
+                color: hero.ink
                 font.pixelSize: 15
                 elide: Text.ElideRight
             }
@@ -60,7 +68,7 @@ Rectangle {
                 Text {
                     visible: (hero.card.version || "") !== ""
                     text: hero.card.version || ""
-                    color: Theme.secondaryText
+                    color: hero.ink
                     font.pixelSize: 12
                 }
             }
@@ -68,7 +76,7 @@ Rectangle {
                 Layout.fillWidth: true
                 visible: text !== ""
                 text: hero.card.noteText || ""
-                color: hero.card.noteAlert ? Theme.alertColor : Theme.secondaryText
+                color: hero.card.noteAlert ? Theme.alertColor : hero.ink
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
