@@ -19,6 +19,7 @@
 #include <platform/Paths.h>
 #include <platform/UserDefaults.h>
 #include <platform/Workspace.h>
+#include <services/SoundManager.h>
 #include <vantry/BuildConfig.h>
 
 #include <QCoroFuture>
@@ -118,6 +119,7 @@ Expected<void, VantryApp::StartError> VantryApp::start()
     m_view = new LibraryView(*m_model, *m_engine, this);
     connect(&m_settings, &AppSettings::themeIDChanged, this, &VantryApp::themeChanged);
     connect(&m_settings, &AppSettings::soundEnabledChanged, this, &VantryApp::soundEnabledChanged);
+    wireSounds();
     connect(m_view, &LibraryView::jobEnded, this,
             [this](const QString &, const QString &name, bool installed, const QString &message) {
                 notifyJobEnded(name, installed, message);
@@ -167,8 +169,25 @@ QCoro::Task<void> VantryApp::followAppearance()
     m_palette->setAppearance(found);
 }
 
+void VantryApp::wireSounds()
+{
+    m_settings.setSoundHook({[](bool enabled) { SoundManager::shared().setOverriddenEnabled(enabled); },
+                             [] { return SoundManager::shared().configureIfNeeded(); }});
+    connect(m_view, &LibraryView::actionPressed, this,
+            [] { SoundManager::shared().play(InterfaceSound::click); });
+    m_heardStates = m_model->states();
+    connect(m_model.get(), &LibraryModel::statesChanged, this, [this] {
+        for (const InterfaceSound sound : soundsForStates(m_heardStates, m_model->states()))
+            SoundManager::shared().play(sound);
+        m_heardStates = m_model->states();
+    });
+}
+
 void VantryApp::windowShown()
 {
+    // Warmed up now, so the first click is not late.
+    if (SoundManager::shared().isEnabled())
+        static_cast<void>(SoundManager::shared().configureIfNeeded());
     m_settings.setFirstLaunchDone(true);
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start();
