@@ -44,9 +44,8 @@ QList<float> tone(const QList<double> &frequencies, double duration, float gain,
     const double total = stepInterval > 0.0
                              ? duration + double(frequencies.size() - 1) * stepInterval
                              : duration;
-    // The frame count is held in 32 bits; a length beyond that is not a sound.
-    if (!std::isfinite(total) || !(total > 0.0)
-        || total * sampleRate >= double(std::numeric_limits<std::uint32_t>::max()))
+    // The frame count is held in 32 bits: an endless or longer total is not a sound.
+    if (!(total > 0.0 && total * sampleRate < double(std::numeric_limits<std::uint32_t>::max())))
         return {};
     const auto frames = qsizetype(std::uint32_t(total * sampleRate));
     const auto n = std::int64_t(duration * sampleRate);
