@@ -158,6 +158,7 @@ private Q_SLOTS:
         QTest::newRow("negative duration") << QList<double>{660} << -1.0 << 0.0;
         QTest::newRow("duration not a number") << QList<double>{660} << std::nan("") << 0.0;
         QTest::newRow("endless total") << QList<double>{660, 880} << 0.04 << inf;
+        QTest::newRow("beyond a 32-bit count") << QList<double>{660, 880} << 0.04 << 97391.6;
         QTest::newRow("under one frame") << QList<double>{660} << 1e-6 << 0.0;
     }
     void nothingToPlay()
