@@ -146,6 +146,10 @@ Expected<void, VantryApp::StartError> VantryApp::start()
         auto *once = new QObject(this);
         connect(shown, &QQuickWindow::frameSwapped, once, [once] {
             qCInfo(startupLog) << "first frame";
+            // The audio output opens once the window is out, so that neither the first frame nor
+            // the first click waits for it.
+            if (SoundManager::shared().isEnabled())
+                static_cast<void>(SoundManager::shared().configureIfNeeded());
             once->deleteLater();
         });
     }
@@ -185,9 +189,6 @@ void VantryApp::wireSounds()
 
 void VantryApp::windowShown()
 {
-    // Warmed up now, so the first click is not late.
-    if (SoundManager::shared().isEnabled())
-        static_cast<void>(SoundManager::shared().configureIfNeeded());
     m_settings.setFirstLaunchDone(true);
     if (!m_refreshTimer.isActive())
         m_refreshTimer.start();
