@@ -81,6 +81,8 @@ bool SoundManager::configureIfNeeded()
         return m_engine->isRunning();
     }
     m_configured = true;
+    // Started even before any sound, so a warmed-up engine that stays silent stops too.
+    m_idleTimer.start();
     return m_engine->start(&m_mixer);
 }
 
@@ -92,6 +94,7 @@ void SoundManager::restartIfStopped()
         return;
     m_lastRestartAttempt = now;
     m_mixer.stopAll();
+    m_idleTimer.start();
     static_cast<void>(m_engine->start(&m_mixer));
 }
 

@@ -16,7 +16,7 @@ VoiceMixer::VoiceMixer(QObject *parent) : QIODevice(parent)
 void VoiceMixer::play(int voice, QList<float> samples)
 {
     const QMutexLocker lock(&m_mutex);
-    m_voices.at(std::size_t(voice)) = Voice{std::move(samples), 0};
+    m_voices[std::size_t(voice)] = Voice{std::move(samples), 0};
 }
 
 void VoiceMixer::stopAll()

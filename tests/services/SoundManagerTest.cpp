@@ -116,8 +116,7 @@ private Q_SLOTS:
     {
         QFETCH(SwitchCase, c);
         Rig rig;
-        const QString key = DefaultsKeys::soundEnabled();
-        if (c.stored.isValid())
+        if (const QString key = DefaultsKeys::soundEnabled(); c.stored.isValid())
             QVERIFY(c.stored.typeId() == QMetaType::Bool ? rig.defaults.setBoolean(key, c.stored.toBool()).has_value()
                                                          : rig.defaults.setText(key, c.stored.toString()).has_value());
         rig.manager.setOverriddenEnabled(c.overridden);
@@ -145,7 +144,6 @@ private Q_SLOTS:
         for (const int k : c.heard)
             std::ranges::transform(tone(WaveShape::sine, 300.0 + 100 * k, 0.01, 0.1f), expected, expected.begin(), std::plus<>());
         QCOMPARE(rig.pull(500), expected);
-        QCOMPARE(rig.engine->starts, 1);
     }
     // After a configuration the engine is left (not) running, and cannot start again.
     void configurationChanges_data()
@@ -171,11 +169,14 @@ private Q_SLOTS:
     void idleShutdownWakesOnNextSound()
     {
         Rig rig;
+        QVERIFY(rig.manager.configureIfNeeded());
+        QTRY_VERIFY(!rig.engine->running); // warmed up, never heard
         rig.manager.play(InterfaceSound::click);
         QTest::qWait(60);
         QVERIFY2(rig.engine->running, "stopped while a sound was still unplayed");
         rig.pull(1764);
         QTRY_VERIFY(!rig.engine->running);
+        rig.now += 2; // past the restart's once-a-second limit
         rig.manager.play(InterfaceSound::click);
         QCOMPARE(rig.pull(1764), tone(WaveShape::sine, 660, 0.04, 0.12f));
     }
