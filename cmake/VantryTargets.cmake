@@ -25,3 +25,8 @@ function(vantry_add_library name)
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LINK} PRIVATE vantry_warnings ${ARG_PRIVATE_LINK})
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
 endfunction()
+
+# $<LINK_LIBRARY:AS_NEEDED,lib>: a program records `lib` only when it calls into it, so a library
+# that only some programs use is not loaded at every other program's start.
+set(CMAKE_LINK_LIBRARY_USING_AS_NEEDED "LINKER:--push-state,--as-needed" "<LINK_ITEM>" "LINKER:--pop-state")
+set(CMAKE_LINK_LIBRARY_USING_AS_NEEDED_SUPPORTED TRUE)

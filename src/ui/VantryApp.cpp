@@ -20,6 +20,7 @@
 #include <platform/Paths.h>
 #include <platform/UserDefaults.h>
 #include <platform/Workspace.h>
+#include <services/SoundManager.h>
 #include <vantry/BuildConfig.h>
 
 #include <QCoroFuture>
@@ -123,6 +124,7 @@ Expected<void, VantryApp::StartError> VantryApp::start()
     m_view = new LibraryView(*m_model, *m_engine, this);
     connect(&m_settings, &AppSettings::themeIDChanged, this, &VantryApp::themeChanged);
     connect(&m_settings, &AppSettings::soundEnabledChanged, this, &VantryApp::soundEnabledChanged);
+    wireSounds();
     connect(m_view, &LibraryView::jobEnded, this,
             [this](const QString &, const QString &name, bool installed, const QString &message) {
                 notifyJobEnded(name, installed, message);
@@ -150,6 +152,10 @@ Expected<void, VantryApp::StartError> VantryApp::start()
         auto *once = new QObject(this);
         connect(shown, &QQuickWindow::frameSwapped, once, [once] {
             qCInfo(startupLog) << "first frame";
+            // The audio output opens once the window is out, so that neither the first frame nor
+            // the first click waits for it.
+            if (SoundManager::shared().isEnabled())
+                static_cast<void>(SoundManager::shared().configureIfNeeded());
             once->deleteLater();
         });
     }
@@ -171,6 +177,20 @@ QCoro::Task<void> VantryApp::followAppearance()
     auto appearance = currentAppearance(QGuiApplication::palette());
     const Appearance found = co_await std::move(appearance);
     m_palette->setAppearance(found);
+}
+
+void VantryApp::wireSounds()
+{
+    m_settings.setSoundHook({[](bool enabled) { SoundManager::shared().setOverriddenEnabled(enabled); },
+                             [] { return SoundManager::shared().configureIfNeeded(); }});
+    connect(m_view, &LibraryView::actionPressed, this,
+            [] { SoundManager::shared().play(InterfaceSound::click); });
+    m_heardStates = m_model->states();
+    connect(m_model.get(), &LibraryModel::statesChanged, this, [this] {
+        for (const InterfaceSound sound : soundsForStates(m_heardStates, m_model->states()))
+            SoundManager::shared().play(sound);
+        m_heardStates = m_model->states();
+    });
 }
 
 void VantryApp::windowShown()

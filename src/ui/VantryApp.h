@@ -2,10 +2,12 @@
 
 #include <catalog/AllowlistFetch.h>
 #include <core/Expected.h>
+#include <core/TitleState.h>
 #include <platform/HttpTransport.h>
 #include <platform/InstanceLock.h>
 
 #include <QCoroTask>
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QVariantList>
@@ -86,6 +88,7 @@ private:
     QCoro::Task<void> refreshWhenReady();
     QCoro::Task<void> followAppearance();
     void notifyJobEnded(const QString &name, bool installed, const QString &message);
+    void wireSounds();
 
     std::optional<InstanceLock> m_lock;
     std::unique_ptr<HttpTransport> m_transport;
@@ -101,6 +104,7 @@ private:
     QTimer m_refreshTimer;
     bool m_prepared = false;
     bool m_refreshWaiting = false;
+    QHash<QString, TitleState> m_heardStates; // the states the last sounds were chosen from
 };
 
 } // namespace vantry
