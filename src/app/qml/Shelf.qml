@@ -49,6 +49,8 @@ ColumnLayout {
         keyNavigationEnabled: true
         activeFocusOnTab: false
         boundsBehavior: Flickable.StopAtBounds
+        // Cards leaving the view are kept and refilled rather than built anew while scrolling.
+        reuseItems: true
         delegate: GameCard {
             required property var model
             card: model
