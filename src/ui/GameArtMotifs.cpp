@@ -461,7 +461,8 @@ void paintMotif(QPainter &painter, GameArtMotif motif, const GameArtPalette &pal
     case GameArtMotif::mergeTiles:
         return mergeTiles(canvas, {2, 4, 8, 16, 2, 32, 2048, 64, 128, 4, 8},
                           {{0, 1}, {1, 0}, {1, 2}, {2, 1}, {3, 0}, {3, 2}, {4, 1}, {5, 0}, {5, 2}},
-                          {{0, 1}, {1, 0}, {1, 2}, {2, 1}, {3, 0}, {3, 2}, {2, 0}});
+                          // The cover's top corners hold the icon and the badge.
+                          {{0, 1}, {1, 0}, {1, 2}, {1, 1}, {3, 2}, {3, 1}, {2, 1}});
     case GameArtMotif::sudoku:
         return sudoku(canvas);
     case GameArtMotif::wetStreet:

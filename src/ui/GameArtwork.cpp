@@ -166,10 +166,14 @@ QRectF GameArtwork::titleRect(Format format, QSize size)
 {
     const double unit = unitOf(format, size);
     switch (format) {
-    case Format::hero:
-        // Beside the icon, on the leading side.
-        return {180 * unit, 16 * unit, std::max(0.0, 0.58 * size.width() - 180 * unit),
+    case Format::hero: {
+        // Beside the icon, on the leading side: 58 % of a wide banner, and room for a name, a
+        // badge and a line of actions in a banner narrowed by the detail pane.
+        const double width = std::max(0.58 * size.width() - 180 * unit,
+                                      std::min(size.width() - 200 * unit, 320 * unit));
+        return {180 * unit, 16 * unit, std::max(0.0, width),
                 std::max(0.0, size.height() - 32 * unit)};
+    }
     case Format::cover:
         return {10 * unit, size.height() - 40 * unit, std::max(0.0, size.width() - 20 * unit),
                 30 * unit};

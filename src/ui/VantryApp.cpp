@@ -2,6 +2,7 @@
 
 #include <ui/AppSettings.h>
 #include <ui/ArtworkProvider.h>
+#include <ui/GameArtwork.h>
 #include <ui/Appearance.h>
 #include <ui/KeyedListModel.h>
 #include <ui/LibraryView.h>
@@ -191,6 +192,12 @@ void VantryApp::wireSounds()
             SoundManager::shared().play(sound);
         m_heardStates = m_model->states();
     });
+}
+
+QRectF VantryApp::artTitleRect(const QString &format, qreal width, qreal height) const
+{
+    return GameArtwork::titleRect(format == u"hero" ? GameArtwork::Format::hero : GameArtwork::Format::cover,
+                                  QSizeF(width, height).toSize());
 }
 
 void VantryApp::windowShown()

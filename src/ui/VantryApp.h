@@ -8,6 +8,7 @@
 
 #include <QCoroTask>
 #include <QHash>
+#include <QRectF>
 #include <QObject>
 #include <QTimer>
 #include <QVariantList>
@@ -76,6 +77,9 @@ public:
     Q_INVOKABLE void windowShown();
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void openGamesFolder();
+    /// Where a title's name goes over its drawn artwork ("hero" or "cover") of that size, so the
+    /// window sets it where the artwork's scrim keeps it legible.
+    Q_INVOKABLE QRectF artTitleRect(const QString &format, qreal width, qreal height) const;
 
 Q_SIGNALS:
     void automaticUpdateChecksChanged();

@@ -211,7 +211,8 @@ private Q_SLOTS:
         QFETCH(Scheme, scheme);
         const QColor ink = GameArtwork::titleInk(theme, {scheme, {}});
         for (Format format : {Format::hero, Format::cover}) {
-            for (QSize size : {frame(format), frame(format) * 2, QSize(frame(format).width() * 3 / 4, frame(format).height())}) {
+            // The last: a banner narrowed by the detail pane still has room for its title.
+            for (QSize size : {frame(format), frame(format) * 2, QSize(frame(format).width() * 5 / 8, frame(format).height())}) {
                 const QImage art = draw(id, format, size, {}, bright(), theme, scheme);
                 const QRect title = GameArtwork::titleRect(format, size).toAlignedRect();
                 QVERIFY(title.width() > size.width() / 3 && art.rect().contains(title));

@@ -47,10 +47,11 @@ FocusScope {
         format: "cover"
 
         Text {
-            x: 10
-            y: cover.height - 40
-            width: cover.width - 20
-            height: 30
+            readonly property rect area: App.artTitleRect("cover", cover.width, cover.height)
+            x: area.x
+            y: area.y
+            width: area.width
+            height: area.height
             verticalAlignment: Text.AlignVCenter
             text: root.card.name || ""
             color: Theme.counterText

@@ -11,7 +11,7 @@ Item {
     // The banner's ink over its scrim.
     readonly property color ink: Theme.counterText
 
-    // The banner is drawn for this height; its scrim is behind this text, up to 58 % of its width.
+    // The banner is drawn for this height.
     implicitHeight: 220
     Accessible.role: Accessible.Grouping
     Accessible.name: hero.card.accessibleName || ""
@@ -23,12 +23,14 @@ Item {
         format: "hero"
     }
 
-    // The title's place beside the icon the banner draws.
+    // The title's place beside the icon the banner draws, over its scrim.
     Item {
-        x: 188
-        y: 16
-        width: hero.width * 0.58 - 188
-        height: hero.height - 32
+        id: titleArea
+        readonly property rect area: App.artTitleRect("hero", hero.width, hero.height)
+        x: area.x + 8
+        y: area.y
+        width: area.width - 8
+        height: area.height
 
         ColumnLayout {
             anchors.left: parent.left
@@ -38,7 +40,7 @@ Item {
             RowLayout {
                 spacing: 10
                 Text {
-                    Layout.maximumWidth: hero.width * 0.58 - 300
+                    Layout.maximumWidth: titleArea.width - badge.implicitWidth - 10
                     elide: Text.ElideRight
                     text: hero.card.name || ""
                     color: hero.ink
@@ -47,6 +49,7 @@ Item {
                     font.family: Theme.displayFontFamily
                 }
                 Badge {
+                    id: badge
                     kind: hero.card.badgeKind || ""
                     label: hero.card.badgeLabel || ""
                 }
