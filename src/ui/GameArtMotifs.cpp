@@ -40,7 +40,6 @@ struct Canvas {
     const GameArtPalette &palette;
     Format format;
     QRectF frame;
-    bool hasIcon;
 
     [[nodiscard]] GameArtMark mark(const QString &name) const
     {
@@ -58,6 +57,12 @@ struct Canvas {
     }
     [[nodiscard]] double height() const { return frame.height(); }
     [[nodiscard]] bool hero() const { return format == Format::hero; }
+    // Where a row of `cols` cells of side `cell` begins: in the banner it runs off the region's
+    // trailing edge, on a cover it is centred.
+    [[nodiscard]] double rowStart(const QRectF &area, int cols, double cell) const
+    {
+        return hero() ? area.right() + 0.3 * cell - cols * cell : area.center().x() - cols * cell / 2;
+    }
 };
 
 QColor ink(const GameArtMark &mark, double strength = 1.0)
@@ -104,9 +109,7 @@ void mineField(const Canvas &c)
     const int rows = 5;
     const double cell = c.height() / (c.hero() ? 4.4 : 3.4);
     const int cols = int(std::ceil(area.width() / cell)) + 1;
-    const QPointF origin(c.hero() ? area.right() + 0.3 * cell - cols * cell
-                                  : area.center().x() - cols * cell / 2,
-                         -0.3 * cell);
+    const QPointF origin(c.rowStart(area, cols, cell), -0.3 * cell);
     const auto isOpen = [&](int col, int row) {
         if (col < 0 || row < 0 || col >= cols || row >= rows)
             return false;
@@ -169,9 +172,7 @@ void maze(const Canvas &c)
     const int rows = c.hero() ? 4 : 3;
     const double cell = c.height() / (c.hero() ? 3.6 : 2.7);
     const int cols = int(std::ceil(area.width() / cell)) + 1;
-    const QPointF origin(c.hero() ? area.right() + 0.3 * cell - cols * cell
-                                  : area.center().x() - cols * cell / 2,
-                         -0.2 * cell);
+    const QPointF origin(c.rowStart(area, cols, cell), -0.2 * cell);
     const auto node = [&](int index) {
         return origin + QPointF((index % cols + 0.5) * cell, (index / cols + 0.5) * cell);
     };
@@ -227,8 +228,7 @@ void mergeTiles(const Canvas &c, const QList<int> &values, const QList<QPoint> &
     const QList<QPoint> &points = c.hero() ? heroPoints : coverPoints;
     const int cols = c.hero() ? 6 : 4, rows = 3;
     const double slot = c.height() / (c.hero() ? 3.1 : 2.9);
-    const QPointF origin(c.hero() ? area.right() + 0.3 * slot - cols * slot
-                                  : area.center().x() - cols * slot / 2,
+    const QPointF origin(c.rowStart(area, cols, slot),
                          c.hero() ? area.center().y() - 1.5 * slot : -0.12 * slot);
     const double gap = 0.07 * slot;
     for (int col = 0; col < cols; ++col)
@@ -452,7 +452,7 @@ void clubhouseFallback(const Canvas &c)
 void paintMotif(QPainter &painter, GameArtMotif motif, const GameArtPalette &palette,
                 GameArtwork::Format format, const QRectF &frame, bool hasIcon)
 {
-    const Canvas canvas {painter, palette, format, frame, hasIcon};
+    const Canvas canvas {painter, palette, format, frame};
     switch (motif) {
     case GameArtMotif::mineField:
         return mineField(canvas);
