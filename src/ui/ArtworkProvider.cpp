@@ -1,6 +1,7 @@
 #include <ui/ArtworkProvider.h>
 
 #include <ui/GameArtwork.h>
+#include <ui/TitleIconProvider.h>
 
 #include <QMutexLocker>
 
@@ -23,16 +24,11 @@ QSize frameSize(GameArtwork::Format format, const QSize &requested)
 
 } // namespace
 
-ArtworkProvider::ArtworkProvider()
+ArtworkProvider::ArtworkProvider(std::shared_ptr<const VerifiedIcons> icons)
     : QQuickImageProvider(QQuickImageProvider::Image,
-                          QQmlImageProviderBase::ForceAsynchronousImageLoading)
+                          QQmlImageProviderBase::ForceAsynchronousImageLoading),
+      m_icons(std::move(icons))
 {
-}
-
-void ArtworkProvider::setIcons(const QHash<QString, QImage> &icons)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_icons = icons;
 }
 
 QImage ArtworkProvider::requestImage(const QString &id, QSize *size, const QSize &requestedSize)
@@ -55,10 +51,10 @@ QImage ArtworkProvider::requestImage(const QString &id, QSize *size, const QSize
                 *size = found->size();
             return *found;
         }
-        // The digest names the icon: while the address says "none" the art is drawn without it.
-        if (parts.value(4, u"none"_qs) != u"none")
-            request.icon = m_icons.value(request.entryID);
     }
+    // The digest names the icon: while the address says "none" the art is drawn without it.
+    if (parts.value(4, u"none"_qs) != u"none")
+        request.icon = m_icons->icon(request.entryID);
     const QImage image = GameArtwork::render(request);
     {
         const QMutexLocker lock(&m_mutex);

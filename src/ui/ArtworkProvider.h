@@ -5,18 +5,20 @@
 #include <QMutex>
 #include <QQuickImageProvider>
 
+#include <memory>
+
 namespace vantry {
+
+class VerifiedIcons;
 
 /// Serves the games' drawn artwork to QML as
 /// "image://art/<id>/<hero|cover>/<theme>/<light|dark>/<icon digest or none>" at the size asked
 /// for. It draws on QML's loader thread and keeps what it drew, so a card scrolled back into
-/// view is not drawn again; the icons are handed over from the main thread.
+/// view is not drawn again; the icons are the ones the title provider serves.
 class ArtworkProvider : public QQuickImageProvider
 {
 public:
-    ArtworkProvider();
-
-    void setIcons(const QHash<QString, QImage> &icons);
+    explicit ArtworkProvider(std::shared_ptr<const VerifiedIcons> icons);
 
     QImage requestImage(const QString &id, QSize *size, const QSize &requestedSize) override;
 
@@ -24,8 +26,8 @@ public:
     static constexpr qsizetype cacheLimit = 96;
 
 private:
-    QMutex m_mutex;
-    QHash<QString, QImage> m_icons;
+    std::shared_ptr<const VerifiedIcons> m_icons;
+    QMutex m_mutex; // guards m_drawn
     QHash<QString, QImage> m_drawn;
 };
 

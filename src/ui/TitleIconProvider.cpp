@@ -4,21 +4,26 @@
 
 namespace vantry {
 
-TitleIconProvider::TitleIconProvider() : QQuickImageProvider(QQuickImageProvider::Image) {}
-
-void TitleIconProvider::setIcons(const QHash<QString, QImage> &icons)
+void VerifiedIcons::set(const QHash<QString, QImage> &icons)
 {
     const QMutexLocker lock(&m_mutex);
     m_icons = icons;
 }
 
+QImage VerifiedIcons::icon(const QString &titleId) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_icons.value(titleId);
+}
+
+TitleIconProvider::TitleIconProvider(std::shared_ptr<const VerifiedIcons> icons)
+    : QQuickImageProvider(QQuickImageProvider::Image), m_icons(std::move(icons))
+{
+}
+
 QImage TitleIconProvider::requestImage(const QString &id, QSize *size, const QSize &requestedSize)
 {
-    QImage image;
-    {
-        const QMutexLocker lock(&m_mutex);
-        image = m_icons.value(id.section(u'/', 0, 0));
-    }
+    QImage image = m_icons->icon(id.section(u'/', 0, 0));
     if (!image.isNull() && requestedSize.isValid())
         image = image.scaled(requestedSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (size)

@@ -112,15 +112,11 @@ Expected<void, VantryApp::StartError> VantryApp::start()
                                          QString::fromLatin1(BuildConfig::releasePublicKey)),
         m_engine.get(), &HighWaterStore::shared());
 
-    // The icons reach the image provider before the view names them to QML.
-    m_icons = new TitleIconProvider;
-    m_icons->setIcons(m_model->icons());
-    m_art = new ArtworkProvider;
-    m_art->setIcons(m_model->icons());
-    connect(m_model.get(), &LibraryModel::iconsChanged, this, [this] {
-        m_icons->setIcons(m_model->icons());
-        m_art->setIcons(m_model->icons());
-    });
+    // The icons reach the image providers before the view names them to QML.
+    auto icons = std::make_shared<VerifiedIcons>();
+    icons->set(m_model->icons());
+    connect(m_model.get(), &LibraryModel::iconsChanged, this,
+            [this, icons] { icons->set(m_model->icons()); });
     m_palette = new ThemePalette(m_settings, this);
     m_view = new LibraryView(*m_model, *m_engine, this);
     connect(&m_settings, &AppSettings::themeIDChanged, this, &VantryApp::themeChanged);
@@ -144,8 +140,8 @@ Expected<void, VantryApp::StartError> VantryApp::start()
                                             u"made by the library view"_qs);
 
     m_qml = std::make_unique<QQmlApplicationEngine>();
-    m_qml->addImageProvider(u"titles"_qs, m_icons);
-    m_qml->addImageProvider(u"art"_qs, m_art);
+    m_qml->addImageProvider(u"titles"_qs, new TitleIconProvider(icons));
+    m_qml->addImageProvider(u"art"_qs, new ArtworkProvider(icons));
     m_qml->load(QUrl(u"qrc:/Vantry/qml/Main.qml"_qs));
     if (m_qml->rootObjects().isEmpty())
         return unexpected(StartError::windowFailed);

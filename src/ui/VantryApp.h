@@ -26,8 +26,6 @@ class InstallEngine;
 class LibraryModel;
 class LibraryView;
 class ThemePalette;
-class TitleIconProvider;
-class ArtworkProvider;
 
 /// The window application: it owns the long-lived objects (transport, install engine, library
 /// model, the window's views and the refresh timer), prepares the folders in the launcher's
@@ -102,8 +100,6 @@ private:
     AppSettings &m_settings;
     ThemePalette *m_palette = nullptr;
     LibraryView *m_view = nullptr;
-    TitleIconProvider *m_icons = nullptr; // owned by the QML engine
-    ArtworkProvider *m_art = nullptr;     // owned by the QML engine
     std::unique_ptr<QQmlApplicationEngine> m_qml;
     QTimer m_refreshTimer;
     bool m_prepared = false;

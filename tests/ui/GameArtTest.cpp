@@ -1,4 +1,5 @@
 #include <ui/ArtworkProvider.h>
+#include <ui/TitleIconProvider.h>
 #include <ui/GameArtwork.h>
 
 #include <QTest>
@@ -227,8 +228,9 @@ private Q_SLOTS:
 
     void providerDrawsOnceAtTheAskedSize()
     {
-        ArtworkProvider provider;
-        provider.setIcons({{u"tumbit"_qs, bright()}});
+        const auto icons = std::make_shared<VerifiedIcons>();
+        icons->set({{u"tumbit"_qs, bright()}});
+        ArtworkProvider provider(icons);
         QSize size;
         const QImage first = provider.requestImage(u"tumbit/cover/atrium/light/abc"_qs, &size, {376, 240});
         QCOMPARE(size, QSize(376, 240));
